@@ -1,0 +1,48 @@
+# Front door of the package. Every target first installs what the machine lacks.
+JOBS      ?= 2
+BUILD     ?= build
+CMAKE_GEN := cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CTEST     := ctest --output-on-failure -j$(JOBS)
+
+.PHONY: all deps build test sanitize tsan fuzz bench demo install clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	$(CMAKE_GEN) -B $(BUILD)
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && $(CTEST)
+
+sanitize: deps
+	$(CMAKE_GEN) -B build-sanitize -DKIO_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
+	cmake --build build-sanitize -j$(JOBS)
+	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+tsan: deps
+	$(CMAKE_GEN) -B build-tsan -DKIO_TSAN=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST)
+
+fuzz: deps
+	$(CMAKE_GEN) -B build-fuzz -DKIO_FUZZ=ON -DKIO_TESTS=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_config_reader
+	bash scripts/run-fuzz.sh build-fuzz 60
+
+bench: deps
+	$(CMAKE_GEN) -B build-bench -DCMAKE_BUILD_TYPE=Release -DKIO_BENCH=ON -DKIO_TESTS=OFF
+	cmake --build build-bench -j$(JOBS)
+	bash scripts/run-bench.sh build-bench
+
+demo: build
+	$(BUILD)/bin/kinetor-demo
+
+install: build
+	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+
+clean:
+	rm -rf build build-sanitize build-tsan build-fuzz build-bench
