@@ -2,6 +2,7 @@
 // sets up a simulated arm of its own; given a configuration name it uses that device.
 #include "KinetorIO.h"
 #include "KinetorServo.h"
+#include "DemoConfiguration.h"
 #include "Report.h"
 #include "Scene.h"
 
@@ -70,38 +71,6 @@ int ServoTick(void* pData)
     return 0;
 }
 
-// A configuration of an Altura 1.5 with gimbal encoders on the first parallel port: what a
-// fresh installation would typically have.
-const char* const g_pszDemoConfiguration =
-    "Kinetor Demo Arm\n"
-    "a\n"
-    "8250, 8250\n"
-    "EPP\n"
-    "0x378, 0\n"
-    "1, 2\n"
-    "0.076912, 0.090066\n"
-    "114293\n"
-    "4000, 2000\n"
-    "20\n"
-    "-1\n"
-    "0.600000, 0.002000, 8.500000, 1.400000\n"
-    "0.000000, 0.000000, 0.000000, 0.000000, 0.000000, 0.000000\n"
-    "-390, 390, -168, 603, -112, 180\n"
-    "-140, 140, -20, 440, -78, 78\n"
-    "-78, 78, -7, 149, -78, 78\n"
-    "34\n"
-    "0\n";
-
-bool WriteDemoConfiguration(const std::string& dir)
-{
-    std::string path = dir + "/Kinetor0.ini";
-    FILE* pFile = fopen(path.c_str(), "w");
-    if (!pFile)
-        return false;
-    bool bOk = fputs(g_pszDemoConfiguration, pFile) >= 0;
-    return fclose(pFile) == 0 && bOk;
-}
-
 void Usage(FILE* pOut)
 {
     fprintf(pOut,
@@ -145,14 +114,14 @@ int main(int argc, char** argv)
             svgPath = std::string(szCwd) + "/" + svgPath;
     }
 
-    std::string configName = pszConfig ? pszConfig : "Kinetor Demo Arm";
+    std::string configName = pszConfig ? pszConfig : g_pszDemoConfigName;
     if (!pszConfig) {
         char szDir[] = "/tmp/kinetor-demo-XXXXXX";
         if (!mkdtemp(szDir)) {
             perror("kinetor-demo: mkdtemp");
             return 1;
         }
-        if (!WriteDemoConfiguration(szDir)) {
+        if (!WriteDemoConfiguration(szDir, g_pszDemoConfigName)) {
             fprintf(stderr, "kinetor-demo: cannot write the demo configuration into %s\n", szDir);
             return 1;
         }
