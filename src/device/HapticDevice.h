@@ -56,6 +56,9 @@ public:
     virtual int CheckKinetorTemperature() = 0;
     virtual bool CheckRampForces() = 0;
 
+    // Library code for a connection result code (connection success 1 becomes 0).
+    int MapError(int nConnectionCode) const;
+
 protected:
     char* m_pszKinetorName;
     int m_nCardType;
