@@ -1,0 +1,97 @@
+#include "hal/DeviceNodes.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "sim/SimDeviceNodes.h"
+
+int CRealDeviceNodes::Open(const char* pszPath, int nFlags)
+{
+    if (!pszPath) {
+        errno = EINVAL;
+        return -1;
+    }
+    return ::open(pszPath, nFlags);
+}
+
+int CRealDeviceNodes::Close(int fd)
+{
+    return ::close(fd);
+}
+
+int CRealDeviceNodes::Ioctl(int fd, unsigned long nRequest, void* pArg)
+{
+    return ::ioctl(fd, nRequest, pArg);
+}
+
+ssize_t CRealDeviceNodes::Read(int fd, void* pBuffer, size_t nCount)
+{
+    return ::read(fd, pBuffer, nCount);
+}
+
+ssize_t CRealDeviceNodes::Write(int fd, const void* pBuffer, size_t nCount)
+{
+    return ::write(fd, pBuffer, nCount);
+}
+
+int CRealDeviceNodes::Poll(struct pollfd* pFds, nfds_t nFds, int nTimeoutMs)
+{
+    return ::poll(pFds, nFds, nTimeoutMs);
+}
+
+BOOLEAN CRealDeviceNodes::Exists(const char* pszPath)
+{
+    struct stat st;
+    return (pszPath && ::stat(pszPath, &st) == 0) ? TRUE : FALSE;
+}
+
+namespace {
+
+std::atomic<CDeviceNodes*> g_pOverride(nullptr);
+
+struct CHOSEN_NODES {
+    CDeviceNodes* pNodes;
+    BOOLEAN bSimulator;
+};
+
+// Made once; the objects live as long as the process so that no transport can outlive them.
+const CHOSEN_NODES& ChosenNodes()
+{
+    static const CHOSEN_NODES chosen = []() {
+        CHOSEN_NODES c;
+        const char* pszSim = getenv(KINETOR_SIMULATOR_ENV);
+        if (pszSim && pszSim[0]) {
+            c.pNodes = GetSimDeviceNodes(pszSim);
+            c.bSimulator = TRUE;
+        } else {
+            c.pNodes = new CRealDeviceNodes();
+            c.bSimulator = FALSE;
+        }
+        return c;
+    }();
+    return chosen;
+}
+
+}  // namespace
+
+CDeviceNodes* GetDeviceNodes()
+{
+    CDeviceNodes* p = g_pOverride.load();
+    return p ? p : ChosenNodes().pNodes;
+}
+
+BOOLEAN IsSimulatorActive()
+{
+    return ChosenNodes().bSimulator;
+}
+
+void OverrideDeviceNodes(CDeviceNodes* pNodes)
+{
+    g_pOverride.store(pNodes);
+}

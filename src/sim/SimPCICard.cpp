@@ -1,0 +1,159 @@
+#include "sim/SimPCICard.h"
+
+#include <errno.h>
+#include <string.h>
+
+CSimPCICard::CSimPCICard()
+{
+    Reset();
+}
+
+void CSimPCICard::Reset()
+{
+    m_apArm[0] = m_apArm[1] = nullptr;
+    m_bChannel0Gimbal = FALSE;
+    // Power-up: both amplifier groups off, timer off.
+    m_ucControl = SIM_PCI_TC_AMP0_OFF | SIM_PCI_TC_AMP1_OFF;
+    for (int i = 0; i < SIM_PCI_COUNTERS; i++)
+        m_anDAC[i] = 2048;
+    m_nPendingTicks = 0;
+}
+
+void CSimPCICard::SetArms(CSimArm* pChannel0, BOOLEAN bChannel0Gimbal, CSimArm* pChannel1)
+{
+    m_apArm[0] = pChannel0;
+    m_bChannel0Gimbal = bChannel0Gimbal;
+    m_apArm[1] = pChannel1;
+}
+
+bool CSimPCICard::Route(int nChannel, CSimArm*& pArm, int& nMotor) const
+{
+    if (nChannel < 0 || nChannel >= SIM_PCI_COUNTERS)
+        return false;
+    if (nChannel < 3) {
+        pArm = m_apArm[0];
+        nMotor = nChannel;
+    } else if (m_apArm[1]) {
+        pArm = m_apArm[1];
+        nMotor = nChannel - 3;
+    } else if (m_bChannel0Gimbal) {
+        pArm = m_apArm[0];
+        nMotor = nChannel;
+    } else {
+        pArm = nullptr;
+    }
+    return pArm != nullptr;
+}
+
+USHORT CSimPCICard::GetCounter(int nChannel) const
+{
+    CSimArm* pArm = nullptr;
+    int nMotor = 0;
+    if (!Route(nChannel, pArm, nMotor))
+        return 0;
+    return (USHORT)(0x10000u - pArm->GetEncoderCounter(nMotor));
+}
+
+int CSimPCICard::GetDAC(int nChannel) const
+{
+    if (nChannel < 0 || nChannel >= SIM_PCI_COUNTERS)
+        return 2048;
+    return m_anDAC[nChannel];
+}
+
+void CSimPCICard::Apply()
+{
+    for (int i = 0; i < SIM_PCI_COUNTERS; i++) {
+        CSimArm* pArm = nullptr;
+        int nMotor = 0;
+        if (Route(i, pArm, nMotor))
+            pArm->SetMotorDAC(nMotor, ((long)m_anDAC[i] << 4) - 32768L);
+    }
+    if (m_apArm[0]) {
+        bool bOn = !(m_ucControl & SIM_PCI_TC_AMP0_OFF);
+        // A channel-0 arm with its gimbal on the card needs both groups.
+        if (m_bChannel0Gimbal && !m_apArm[1])
+            bOn = bOn && !(m_ucControl & SIM_PCI_TC_AMP1_OFF);
+        m_apArm[0]->SetAmplifiersEnabled(bOn);
+    }
+    if (m_apArm[1])
+        m_apArm[1]->SetAmplifiersEnabled(!(m_ucControl & SIM_PCI_TC_AMP1_OFF));
+}
+
+int CSimPCICard::Request(unsigned long nRequest, void* pArg)
+{
+    if (!pArg) {
+        errno = EFAULT;
+        return -1;
+    }
+    switch (nRequest) {
+    case SIM_KINPCI_READ_REGISTER: {
+        SIM_KINPCI_ARGS0* p = (SIM_KINPCI_ARGS0*)pArg;
+        if (p->reg == 6) {
+            uint32_t nStatus = 0;
+            if (m_apArm[0] && m_apArm[0]->GetDeviceFault())
+                nStatus |= 0x01;
+            if (!(m_apArm[0] && m_apArm[0]->GetStylusSwitch(0)))
+                nStatus |= 0x02;
+            if (m_apArm[1] && m_apArm[1]->GetDeviceFault())
+                nStatus |= 0x04;
+            if (!(m_apArm[1] && m_apArm[1]->GetStylusSwitch(0)))
+                nStatus |= 0x08;
+            p->value = nStatus;
+            return 0;
+        }
+        if (p->reg == 0) {
+            p->value = 0;
+            return 0;
+        }
+        errno = EINVAL;
+        return -1;
+    }
+    case SIM_KINPCI_WRITE_REGISTER: {
+        const SIM_KINPCI_ARGS0* p = (const SIM_KINPCI_ARGS0*)pArg;
+        if (p->reg == 0) {
+            // Each set bit clears its counter.
+            for (int i = 0; i < SIM_PCI_COUNTERS; i++) {
+                CSimArm* pArm = nullptr;
+                int nMotor = 0;
+                if ((p->value & (1u << i)) && Route(i, pArm, nMotor))
+                    pArm->ResetEncoders();
+            }
+            return 0;
+        }
+        if (p->reg == 6) {
+            m_ucControl = (UCHAR)(p->value & 0xFF);
+            Apply();
+            return 0;
+        }
+        errno = EINVAL;
+        return -1;
+    }
+    case SIM_KINPCI_READ_COUNTERS: {
+        SIM_KINPCI_ARGS1* p = (SIM_KINPCI_ARGS1*)pArg;
+        for (int i = 0; i < SIM_PCI_COUNTERS; i++) {
+            if (p->mask & (1u << i))
+                p->values[i] = GetCounter(i);
+        }
+        return 0;
+    }
+    case SIM_KINPCI_WRITE_DACS: {
+        const SIM_KINPCI_ARGS1* p = (const SIM_KINPCI_ARGS1*)pArg;
+        for (int i = 0; i < SIM_PCI_COUNTERS; i++) {
+            if (p->mask & (1u << i))
+                m_anDAC[i] = (int)(p->values[i] & 0x0FFF);
+        }
+        Apply();
+        return 0;
+    }
+    default:
+        errno = ENOTTY;
+        return -1;
+    }
+}
+
+void CSimPCICard::OnTick()
+{
+    if (IsTimerRunning() && m_nPendingTicks < 1000000)
+        m_nPendingTicks++;
+}
