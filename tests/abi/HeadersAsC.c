@@ -1,0 +1,17 @@
+/* Compiled as C by the test suite: the public headers must stay usable from C. */
+#include "KinetorTypes.h"
+#include "KinetorLog.h"
+#include "KinetorIO.h"
+
+/* Taking the addresses makes the compiler check every declaration it uses. */
+int headers_as_c_probe(void);
+
+int headers_as_c_probe(void) {
+    KINETOR_INFO_STRUCT info;
+    int (*pfnInit)(char*) = init_kinetor;
+    float (*pfnRate)(int) = get_kinetor_rate;
+    double (*pfnPinch)(int) = get_pinch_value;
+    info.cubeWorkspace.zMax = globalExtra6DOFOption;
+    return info.cubeWorkspace.zMax + (pfnInit != 0) + (pfnRate != 0) + (pfnPinch != 0) +
+           (int)sizeof(KINETOR_INFO_STRUCT);
+}
