@@ -9,8 +9,8 @@ void MakeDefaultScene(const float afStart[3], float fWallDistance, SCENE_PARAMS*
         pScene->fWallPoint[i] = afStart[i];
         pScene->fWallNormal[i] = 0.0f;
     }
-    pScene->fWallPoint[0] += fWallDistance;
-    pScene->fWallNormal[0] = -1.0f;
+    pScene->fWallPoint[0] -= fWallDistance;
+    pScene->fWallNormal[0] = 1.0f;
     pScene->fSpringStiffness = 0.05f;
     pScene->fWallStiffness = 0.5f;
     pScene->fMaxForce = 6.0f;

@@ -13,7 +13,8 @@ typedef struct _SCENE_PARAMS {
 } SCENE_PARAMS;
 
 // Builds the default scene around a start position: the anchor at the start, the wall
-// fWallDistance mm away along +x, facing the start.
+// fWallDistance mm away along -x, facing the start (the side the simulated hand's circle
+// sweeps through).
 void MakeDefaultScene(const float afStart[3], float fWallDistance, SCENE_PARAMS* pScene);
 
 // Returns the wall penetration depth in mm (0 when on the free side) and writes the force.

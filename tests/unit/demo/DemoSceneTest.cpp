@@ -34,23 +34,23 @@ TEST(DemoScene, FreeSpaceFeelsOnlyTheSpring)
 TEST(DemoScene, WallPushesBackInProportionToDepth)
 {
     SCENE_PARAMS scene = SceneAtOrigin();
-    const float afPos[3] = {19.0f, 0.0f, 0.0f};  // 4 mm behind the wall at x = 15
+    const float afPos[3] = {-19.0f, 0.0f, 0.0f};  // 4 mm behind the wall at x = -15
     float afForce[3];
     EXPECT_FLOAT_EQ(ComputeSceneForce(&scene, afPos, afForce), 4.0f);
-    // Spring -0.95 N plus wall -0.5 N/mm x 4 mm.
-    EXPECT_FLOAT_EQ(afForce[0], -0.95f - 2.0f);
+    // Spring 0.95 N plus wall 0.5 N/mm x 4 mm.
+    EXPECT_FLOAT_EQ(afForce[0], 0.95f + 2.0f);
     EXPECT_FLOAT_EQ(afForce[1], 0.0f);
 }
 
 TEST(DemoScene, LargeForcesKeepTheirDirection)
 {
     SCENE_PARAMS scene = SceneAtOrigin();
-    const float afPos[3] = {40.0f, 30.0f, 0.0f};
+    const float afPos[3] = {-40.0f, 30.0f, 0.0f};
     float afForce[3];
     ComputeSceneForce(&scene, afPos, afForce);
-    // Unlimited: x = -2 - 12.5 = -14.5, y = -1.5; scaled to 6 N along the same direction.
+    // Unlimited: x = 2 + 12.5 = 14.5, y = -1.5; scaled to 6 N along the same direction.
     float fUnlimited = std::sqrt(14.5f * 14.5f + 1.5f * 1.5f);
-    EXPECT_NEAR(afForce[0], -14.5f * 6.0f / fUnlimited, 1e-5);
+    EXPECT_NEAR(afForce[0], 14.5f * 6.0f / fUnlimited, 1e-5);
     EXPECT_NEAR(afForce[1], -1.5f * 6.0f / fUnlimited, 1e-5);
 }
 
