@@ -9,6 +9,7 @@
 #include <new>
 
 #include "device/HapticDevice.h"
+#include "hal/DeviceNodes.h"
 #include "platform/Trace.h"
 
 // The five models switch on together: a library that could open only some of them would
@@ -64,6 +65,9 @@ const MOTOR_PARAMETERS* FindMotorParameters(int nMotorType) {
 }  // namespace
 
 CIOLibAPI::CIOLibAPI() : m_pDevice(nullptr), m_nConfiguredL1(0), m_nConfiguredL2(0) {
+    // Settle real or simulated hardware before the first time sample: in lockstep the
+    // device clock is simulated time, and a timer started on the wall clock would be off.
+    IsSimulatorActive();
     m_kinetorArray.SetSize(kTableSize, -1);
     InitializeState();
 }

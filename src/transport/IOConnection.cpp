@@ -90,6 +90,8 @@ int CIOConnection::AllocateConnection(int nChannel)
         DestroyWrapper();
         return -11;
     }
+    // The transport decodes the stylus inputs by the handle type, so it must know it too.
+    m_pConnection->SetExtra6DOFOption(m_nExtra6DOFOption);
     int nResult = m_pConnection->AllocateConnection(nChannel);
     if (nResult != 1) {
         DestroyWrapper();

@@ -12,11 +12,6 @@ endif()
 # Symbols the linker or the sanitizer runtime adds on its own.
 set(ignored _init _fini _edata _end __bss_start _DYNAMIC _GLOBAL_OFFSET_TABLE_)
 
-# Weak instantiations of standard-library templates carry the default visibility that
-# the library's headers give namespace std, whatever our own settings; they are shared with
-# the C++ runtime's copies and are not part of our interface.
-set(std_template "^_ZN?K?(St|9__gnu_cxx)")
-
 string(REPLACE "\n" ";" lines "${out}")
 set(actual)
 foreach(line IN LISTS lines)
@@ -25,9 +20,6 @@ foreach(line IN LISTS lines)
     set(sym "${CMAKE_MATCH_2}")
     list(FIND ignored "${sym}" idx)
     if(NOT idx EQUAL -1 OR sym MATCHES "^__(asan|ubsan|odr_asan|sancov|lsan)")
-      continue()
-    endif()
-    if(type MATCHES "^[WVu]$" AND sym MATCHES "${std_template}")
       continue()
     endif()
     list(APPEND actual "${sym}")
