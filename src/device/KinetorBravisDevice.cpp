@@ -104,6 +104,35 @@ int SendBaseTorquesNoFlush(CHapticDevice& device, CIOConnection* pConnection,
     return device.MapError(pConnection->WriteBaseTorques(ausWords));
 }
 
+void LoadCalibratedOffsets(CIOConnection* pConnection, char* pszName, BOOLEAN& bLoaded)
+{
+    if (pConnection == nullptr || pszName == nullptr)
+        return;
+    pConnection->ReadEncoderOffsets(pszName);
+    bLoaded = 1;
+}
+
+void StoreCalibratedOffsets(CIOConnection* pConnection, char* pszName, BOOLEAN& bLoaded)
+{
+    if (pConnection != nullptr && bLoaded && pszName != nullptr)
+        pConnection->WriteEncoderOffsets(pszName);
+    bLoaded = 0;
+}
+
+int ForwardCalibrationStatus(CHapticDevice& device, CIOConnection* pConnection, int& status)
+{
+    if (pConnection == nullptr)
+        return device.MapError(NO_CONNECTION);
+    return device.MapError(pConnection->GetCalibrationStatus(status));
+}
+
+int ForwardUpdateCalibration(CHapticDevice& device, CIOConnection* pConnection)
+{
+    if (pConnection == nullptr)
+        return device.MapError(NO_CONNECTION);
+    return device.MapError(pConnection->UpdateCalibration());
+}
+
 CKinetorBravisDevice::CKinetorBravisDevice(char* pszKinetorName, int nCardType, unsigned long nUnit,
                                            bool bGimbalPresent, _KINETOR_DEVICE_DATA* pDevData)
     : CKinetor3DOFDevice(pszKinetorName, nCardType, nUnit, bGimbalPresent, pDevData),
@@ -161,10 +190,7 @@ int CKinetorBravisDevice::OpenConnection(int nChannel)
     int r = CKinetor3DOFDevice::OpenConnection(nChannel);
     if (r != 0)
         return r;
-    if (m_pszKinetorName != nullptr) {
-        m_pConnection->ReadEncoderOffsets(m_pszKinetorName);
-        m_bEncoderOffsetsLoaded = 1;
-    }
+    LoadCalibratedOffsets(m_pConnection, m_pszKinetorName, m_bEncoderOffsetsLoaded);
     // On FireWire the arm docks in its inkwell to calibrate; elsewhere it uses its flags.
     if (m_nCardType == 6)
         m_pConnection->SetEncoderOffsets(m_asInkWellEncoderOffsets);
@@ -173,24 +199,18 @@ int CKinetorBravisDevice::OpenConnection(int nChannel)
 
 int CKinetorBravisDevice::CloseConnection()
 {
-    if (m_pConnection != nullptr && m_bEncoderOffsetsLoaded && m_pszKinetorName != nullptr)
-        m_pConnection->WriteEncoderOffsets(m_pszKinetorName);
-    m_bEncoderOffsetsLoaded = 0;
+    StoreCalibratedOffsets(m_pConnection, m_pszKinetorName, m_bEncoderOffsetsLoaded);
     return CKinetor3DOFDevice::CloseConnection();
 }
 
 int CKinetorBravisDevice::GetCalibrationStatus(int& status)
 {
-    if (m_pConnection == nullptr)
-        return MapError(NO_CONNECTION);
-    return MapError(m_pConnection->GetCalibrationStatus(status));
+    return ForwardCalibrationStatus(*this, m_pConnection, status);
 }
 
 int CKinetorBravisDevice::UpdateCalibration()
 {
-    if (m_pConnection == nullptr)
-        return MapError(NO_CONNECTION);
-    return MapError(m_pConnection->UpdateCalibration());
+    return ForwardUpdateCalibration(*this, m_pConnection);
 }
 
 int CKinetorBravisDevice::ResetEncoders()

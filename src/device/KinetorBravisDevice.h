@@ -55,4 +55,14 @@ int RunFaultClearingWatchDog(CHapticDevice& device, CIOConnection* pConnection, 
 int SendBaseTorquesNoFlush(CHapticDevice& device, CIOConnection* pConnection,
                            const unsigned short* dac);
 
+// The calibration file of the docking models: loaded into a freshly opened connection, and
+// stored again on close only when it was loaded (bLoaded), so that a connection that never
+// opened cannot wipe the file with its zeros.
+void LoadCalibratedOffsets(CIOConnection* pConnection, char* pszName, BOOLEAN& bLoaded);
+void StoreCalibratedOffsets(CIOConnection* pConnection, char* pszName, BOOLEAN& bLoaded);
+
+// Calibration status and update come from the connection, which does the calibrating.
+int ForwardCalibrationStatus(CHapticDevice& device, CIOConnection* pConnection, int& status);
+int ForwardUpdateCalibration(CHapticDevice& device, CIOConnection* pConnection);
+
 #endif

@@ -71,10 +71,7 @@ int CKinetorCirrelDevice::OpenConnection(int nChannel)
     int r = CKinetor3DOFDevice::OpenConnection(nChannel);
     if (r != 0)
         return r;
-    if (m_pszKinetorName != nullptr) {
-        m_pConnection->ReadEncoderOffsets(m_pszKinetorName);
-        m_bEncoderOffsetsLoaded = 1;
-    }
+    LoadCalibratedOffsets(m_pConnection, m_pszKinetorName, m_bEncoderOffsetsLoaded);
     // The arm calibrates by docking in its inkwell.
     m_pConnection->SetEncoderOffsets(m_asInkWellEncoderOffsets);
     return 0;
@@ -82,24 +79,18 @@ int CKinetorCirrelDevice::OpenConnection(int nChannel)
 
 int CKinetorCirrelDevice::CloseConnection()
 {
-    if (m_pConnection != nullptr && m_bEncoderOffsetsLoaded && m_pszKinetorName != nullptr)
-        m_pConnection->WriteEncoderOffsets(m_pszKinetorName);
-    m_bEncoderOffsetsLoaded = 0;
+    StoreCalibratedOffsets(m_pConnection, m_pszKinetorName, m_bEncoderOffsetsLoaded);
     return CKinetor3DOFDevice::CloseConnection();
 }
 
 int CKinetorCirrelDevice::GetCalibrationStatus(int& status)
 {
-    if (m_pConnection == nullptr)
-        return MapError(NO_CONNECTION);
-    return MapError(m_pConnection->GetCalibrationStatus(status));
+    return ForwardCalibrationStatus(*this, m_pConnection, status);
 }
 
 int CKinetorCirrelDevice::UpdateCalibration()
 {
-    if (m_pConnection == nullptr)
-        return MapError(NO_CONNECTION);
-    return MapError(m_pConnection->UpdateCalibration());
+    return ForwardUpdateCalibration(*this, m_pConnection);
 }
 
 int CKinetorCirrelDevice::ResetEncoders()
