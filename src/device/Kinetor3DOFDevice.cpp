@@ -91,6 +91,16 @@ int CKinetor3DOFDevice::getMotorAxis(int i) const
     }
 }
 
+int CKinetor3DOFDevice::GetWorkspaceOffset(int nAxis) const
+{
+    switch (nAxis) {
+    case 0: return m_nWorkspaceOffset0;
+    case 1: return m_nWorkspaceOffset1;
+    case 2: return m_nWorkspaceOffset2;
+    default: return 0;
+    }
+}
+
 int CKinetor3DOFDevice::OpenConnection(int nChannel)
 {
     // A second open must not orphan the first transport (and the port it holds).

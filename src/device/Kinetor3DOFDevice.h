@@ -76,6 +76,8 @@ public:
 
     // Motor index driving joint i (0..5); 0 for any other i.
     int getMotorAxis(int i) const;
+    // Workspace offset added to endpoint coordinate nAxis (0..2), mm; 0 for any other axis.
+    int GetWorkspaceOffset(int nAxis) const;
 
     // The open connection, or null; tests and tools look at it, the servo path does not.
     CIOConnection* GetConnection() const { return m_pConnection; }

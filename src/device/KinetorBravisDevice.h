@@ -28,7 +28,6 @@ public:
 
     // Encoder readings of the arm resting in its inkwell (the home position).
     const SHORT* GetInkWellEncoderOffsets() const { return m_asInkWellEncoderOffsets; }
-    int GetWorkspaceOffset(int nAxis) const;
     float GetMotorVoltageScale() const { return m_fMotorVoltageScale; }
 
 protected:

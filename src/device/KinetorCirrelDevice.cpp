@@ -56,16 +56,6 @@ CKinetorCirrelDevice::~CKinetorCirrelDevice()
     CloseConnection();
 }
 
-int CKinetorCirrelDevice::GetWorkspaceOffset(int nAxis) const
-{
-    switch (nAxis) {
-    case 0: return m_nWorkspaceOffset0;
-    case 1: return m_nWorkspaceOffset1;
-    case 2: return m_nWorkspaceOffset2;
-    default: return 0;
-    }
-}
-
 int CKinetorCirrelDevice::OpenConnection(int nChannel)
 {
     int r = CKinetor3DOFDevice::OpenConnection(nChannel);

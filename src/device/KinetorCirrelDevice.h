@@ -31,7 +31,6 @@ public:
     bool HasTransferDrive() const override;
 
     const SHORT* GetInkWellEncoderOffsets() const { return m_asInkWellEncoderOffsets; }
-    int GetWorkspaceOffset(int nAxis) const;
     float GetMotorVoltageScale() const { return m_fMotorVoltageScale; }
 
     // Current the amplifier allows at a winding temperature, amperes.
