@@ -21,7 +21,8 @@ const int kMaxConfigs = 20;
 // name could select a different configuration.
 const size_t kNameBufferSize = 512;
 
-CIOLibAPI* Lookup(int kinetor_id) {
+CIOLibAPI* Lookup(int kinetor_id)
+{
     if (kinetor_id < 0 || kinetor_id > kMaxHandle)
         return nullptr;
     if (kinetor_id >= CIOLibAPI::m_kinetorArray.GetSize())
@@ -46,7 +47,8 @@ CIOLibAPI* Lookup(int kinetor_id) {
 
 extern "C" {
 
-int init_kinetor(char* config_data_name) {
+int init_kinetor(char* config_data_name)
+{
     char szName[kNameBufferSize];
     if (config_data_name == nullptr)
         return -5;
@@ -72,7 +74,8 @@ int init_kinetor(char* config_data_name) {
     return r;
 }
 
-int disable_kinetor(int kinetor_id) {
+int disable_kinetor(int kinetor_id)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return kInvalidHandle;
@@ -85,18 +88,21 @@ const char* get_library_version(void) { return "4.3.2"; }
 
 const char* get_vendor_string(void) { return "Tandrel Technologies, Inc."; }
 
-int get_kinetor_info(int kinetor_id, void* info, size_t size) {
+int get_kinetor_info(int kinetor_id, void* info, size_t size)
+{
     KIO_FORWARD_INT(GetKinetorInfo(static_cast<KINETOR_INFO_STRUCT*>(info), size));
 }
 
 int get_hardware_rev(int kinetor_id) { KIO_FORWARD_INT(GetHardwareRevNum()); }
 
-const char* get_hardware_serial_number(int kinetor_id) {
+const char* get_hardware_serial_number(int kinetor_id)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     return p == nullptr ? nullptr : p->GetKinetorSerialNumber();
 }
 
-const char* get_kinetor_model_type(int kinetor_id) {
+const char* get_kinetor_model_type(int kinetor_id)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     return p == nullptr ? nullptr : p->GetKinetorModelType();
 }
@@ -109,7 +115,8 @@ int update_kinetor(int kinetor_id) { KIO_FORWARD_INT(UpdateKinetor()); }
 int kinetor_status(int kinetor_id) { KIO_FORWARD_INT(KinetorStatus()); }
 int unfiltered_device_fault(int kinetor_id) { KIO_FORWARD_INT(GetUnfilteredDeviceFault()); }
 
-int is_kinetor_reset_needed(const char** configFiles, int num, int* bReset) {
+int is_kinetor_reset_needed(const char** configFiles, int num, int* bReset)
+{
     int nReset = 0;
     CKinetorMgr* pMgr = new (std::nothrow) CKinetorMgr();
     if (pMgr == nullptr) {
@@ -152,7 +159,8 @@ int is_kinetor_reset_supported(int kinetor_id) { KIO_FORWARD_INT(IsKinetorResetS
 int kinetor_reset(int kinetor_id) { KIO_FORWARD_INT(ResetKinetor()); }
 int is_calibration_supported(int kinetor_id) { KIO_FORWARD_INT(IsCalibrationSupported()); }
 
-int get_calibration_status(int kinetor_id, int* status) {
+int get_calibration_status(int kinetor_id, int* status)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return 0;
@@ -161,7 +169,8 @@ int get_calibration_status(int kinetor_id, int* status) {
     return p->GetCalibrationStatus(rStatus);
 }
 
-int update_calibration(int kinetor_id) {
+int update_calibration(int kinetor_id)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return 0;
@@ -169,7 +178,8 @@ int update_calibration(int kinetor_id) {
 }
 
 int set_kinetor_coordinate_system(int kinetor_id, float* origin, float* x_axis, float* y_axis,
-                                  float* z_axis) {
+                                  float* z_axis)
+{
     KIO_FORWARD_INT(SetKinetorCoordinateSystem(origin, x_axis, y_axis, z_axis));
 }
 
@@ -179,104 +189,132 @@ int get_kinetor_inst_vel(int kinetor_id, float* vel) { KIO_FORWARD_INT(GetKineto
 int get_kinetor_vel_6dof(int kinetor_id, float* vel) { KIO_FORWARD_INT(GetKinetorVel6DOF(vel)); }
 float get_kinetor_rate(int kinetor_id) { KIO_FORWARD_FLOAT(GetKinetorRate()); }
 float get_kinetor_inst_rate(int kinetor_id) { KIO_FORWARD_FLOAT(GetKinetorInstRate()); }
-int get_stylus_switch(int kinetor_id, int switch_num) {
+int get_stylus_switch(int kinetor_id, int switch_num)
+{
     KIO_FORWARD_INT(GetStylusSwitch(switch_num));
 }
 int get_stylus_presence(int kinetor_id) { KIO_FORWARD_INT(GetStylusPresence()); }
 int get_inkwell_switch(int kinetor_id) { KIO_FORWARD_INT(GetInkwellSwitch()); }
 int get_stylus_matrix(int kinetor_id, float T[4][4]) { KIO_FORWARD_INT(GetStylusMatrix(T)); }
-int get_kinetor_joint_angles(int kinetor_id, float* joint_angles) {
+int get_kinetor_joint_angles(int kinetor_id, float* joint_angles)
+{
     KIO_FORWARD_INT(GetJointAngles(joint_angles));
 }
 int get_kinetor_encoders(int kinetor_id, float* theta) { KIO_FORWARD_INT(GetKinetorEncoders(theta)); }
-int get_kinetor_encoders_6dof(int kinetor_id, float* theta) {
+int get_kinetor_encoders_6dof(int kinetor_id, float* theta)
+{
     KIO_FORWARD_INT(GetKinetorEncoders6DOF(theta));
 }
 int get_gimbal_encoders(int kinetor_id, float* theta) { KIO_FORWARD_INT(GetGimbalEncoders(theta)); }
-int get_encoder_values(int kinetor_id, long* encoders) {
+int get_encoder_values(int kinetor_id, long* encoders)
+{
     KIO_FORWARD_INT(GetEncoderValues(encoders));
 }
 int get_kinetor_jacobian(int kinetor_id, double T[6][6]) { KIO_FORWARD_INT(GetKinetorJacobian(T)); }
-int calc_joint_angles_from_enc(int kinetor_id, long* enc, float* jointAngles) {
+int calc_joint_angles_from_enc(int kinetor_id, long* enc, float* jointAngles)
+{
     KIO_FORWARD_INT(CalculateJointAngles(enc, jointAngles));
 }
-int calc_endpoint_from_joint(int kinetor_id, float* jointAngles, float T[4][4]) {
+int calc_endpoint_from_joint(int kinetor_id, float* jointAngles, float T[4][4])
+{
     KIO_FORWARD_INT(CalculateEndpointTransform(jointAngles, T));
 }
 
-int set_joint_angle_references(int kinetor_id, float* jointAngles) {
+int set_joint_angle_references(int kinetor_id, float* jointAngles)
+{
     (void)jointAngles;
     return Lookup(kinetor_id) == nullptr ? kInvalidHandle : 1;
 }
 
-int get_kinetor_temp(int kinetor_id, float* temperature) {
+int get_kinetor_temp(int kinetor_id, float* temperature)
+{
     KIO_FORWARD_INT(GetKinetorTemp(temperature));
 }
-int get_kinetor_temp_normalized(int kinetor_id, float* temperature) {
+int get_kinetor_temp_normalized(int kinetor_id, float* temperature)
+{
     KIO_FORWARD_INT(GetKinetorTempNormalized(temperature));
 }
-int get_kinetor_temp_6dof(int kinetor_id, float* temperature) {
+int get_kinetor_temp_6dof(int kinetor_id, float* temperature)
+{
     KIO_FORWARD_INT(GetKinetorTemp6DOF(temperature));
 }
-int get_kinetor_temp_normalized_6dof(int kinetor_id, float* temperature) {
+int get_kinetor_temp_normalized_6dof(int kinetor_id, float* temperature)
+{
     KIO_FORWARD_INT(GetKinetorTempNormalized6DOF(temperature));
 }
 
-float get_kinetor_nominal_max_stiffness(int kinetor_id) {
+float get_kinetor_nominal_max_stiffness(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorNominalMaxStiffness());
 }
-float get_kinetor_nominal_max_damping(int kinetor_id) {
+float get_kinetor_nominal_max_damping(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorNominalMaxDamping());
 }
 float get_kinetor_nominal_max_force(int kinetor_id) { KIO_FORWARD_FLOAT(GetKinetorNominalMaxForce()); }
-float get_kinetor_nominal_max_continuous_force(int kinetor_id) {
+float get_kinetor_nominal_max_continuous_force(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorNominalMaxContinuousForce());
 }
-float get_kinetor_nominal_max_torque_stiffness(int kinetor_id) {
+float get_kinetor_nominal_max_torque_stiffness(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorNominalMaxTorqueStiffness());
 }
-float get_kinetor_nominal_max_torque_damping(int kinetor_id) {
+float get_kinetor_nominal_max_torque_damping(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorNominalMaxTorqueDamping());
 }
-float get_kinetor_nominal_max_torque_force(int kinetor_id) {
+float get_kinetor_nominal_max_torque_force(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorNominalMaxTorqueForce());
 }
-float get_kinetor_nominal_max_torque_continuous_force(int kinetor_id) {
+float get_kinetor_nominal_max_torque_continuous_force(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorNominalMaxTorqueContinuousForce());
 }
 
-int set_kinetor_max_velocity(int kinetor_id, float max_vel) {
+int set_kinetor_max_velocity(int kinetor_id, float max_vel)
+{
     KIO_FORWARD_INT(SetKinetorMaxVelocity(max_vel));
 }
 float get_kinetor_max_velocity(int kinetor_id) { KIO_FORWARD_FLOAT(GetKinetorMaxVelocity()); }
-int enable_kinetor_velocity_check(int kinetor_id, int enable) {
+int enable_kinetor_velocity_check(int kinetor_id, int enable)
+{
     KIO_FORWARD_INT(EnableKinetorVelocityCheck((BOOLEAN)(enable & 0xFF)));
 }
-int is_kinetor_velocity_check_enabled(int kinetor_id) {
+int is_kinetor_velocity_check_enabled(int kinetor_id)
+{
     KIO_FORWARD_INT(IsKinetorVelocityCheckEnabled());
 }
-int enable_kinetor_force_check(int kinetor_id, int enable) {
+int enable_kinetor_force_check(int kinetor_id, int enable)
+{
     KIO_FORWARD_INT(EnableKinetorForceCheck((BOOLEAN)(enable & 0xFF)));
 }
 int is_kinetor_force_check_enabled(int kinetor_id) { KIO_FORWARD_INT(IsKinetorForceCheckEnabled()); }
-int set_kinetor_ramp_forces_rate(int kinetor_id, float rate) {
+int set_kinetor_ramp_forces_rate(int kinetor_id, float rate)
+{
     KIO_FORWARD_INT(SetKinetorRampForcesRate(rate));
 }
 float get_kinetor_ramp_forces_rate(int kinetor_id) { KIO_FORWARD_FLOAT(GetKinetorRampForcesRate()); }
-int enable_kinetor_ramp_forces(int kinetor_id, int enable) {
+int enable_kinetor_ramp_forces(int kinetor_id, int enable)
+{
     KIO_FORWARD_INT(EnableKinetorRampForces((BOOLEAN)(enable & 0xFF)));
 }
 int is_kinetor_ramp_forces_enabled(int kinetor_id) { KIO_FORWARD_INT(IsKinetorRampForcesEnabled()); }
-int set_kinetor_force_kick_safety(int kinetor_id, float limit) {
+int set_kinetor_force_kick_safety(int kinetor_id, float limit)
+{
     KIO_FORWARD_INT(SetKinetorForceKickSafety(limit));
 }
-float get_kinetor_force_kick_safety(int kinetor_id) {
+float get_kinetor_force_kick_safety(int kinetor_id)
+{
     KIO_FORWARD_FLOAT(GetKinetorForceKickSafety());
 }
-int enable_kinetor_force_kick_safety(int kinetor_id, int enable) {
+int enable_kinetor_force_kick_safety(int kinetor_id, int enable)
+{
     KIO_FORWARD_INT(EnableKinetorForceKickSafety((BOOLEAN)(enable & 0xFF)));
 }
-int is_kinetor_force_kick_safety_enabled(int kinetor_id) {
+int is_kinetor_force_kick_safety_enabled(int kinetor_id)
+{
     KIO_FORWARD_INT(IsKinetorForceKickSafetyEnabled());
 }
 int zero_force_saturation(int kinetor_id) { KIO_FORWARD_INT(ZeroForceSaturation()); }
@@ -289,38 +327,47 @@ int disable_kinetor_forces(int kinetor_id) { KIO_FORWARD_INT(DisableKinetorForce
 int disable_kinetor_forces_no_wait(int kinetor_id) { KIO_FORWARD_INT(DisableKinetorForces()); }
 int is_kinetor_forces_enabled(int kinetor_id) { KIO_FORWARD_INT(IsKinetorForcesEnabled()); }
 int send_kinetor_force(int kinetor_id, float* f) { KIO_FORWARD_INT(SendKinetorForce(f)); }
-int send_kinetor_force_6dof(int kinetor_id, float* forces_and_torques) {
+int send_kinetor_force_6dof(int kinetor_id, float* forces_and_torques)
+{
     KIO_FORWARD_INT(SendKinetorForce6DOF(forces_and_torques));
 }
 int write_kinetor_joint_torques(int kinetor_id) { KIO_FORWARD_INT(WriteKinetorJointTorques()); }
-int send_kinetor_joint_torques(int kinetor_id, float* joints_torques) {
+int send_kinetor_joint_torques(int kinetor_id, float* joints_torques)
+{
     KIO_FORWARD_INT(SendKinetorJointTorques(joints_torques));
 }
-int command_motor_dac_values(int kinetor_id, long* dacvalues) {
+int command_motor_dac_values(int kinetor_id, long* dacvalues)
+{
     KIO_FORWARD_INT(CommandMotorDACValues(dacvalues));
 }
-int command_motor_voltages(int kinetor_id, float* volts_commanded, float* volts_sent) {
+int command_motor_voltages(int kinetor_id, float* volts_commanded, float* volts_sent)
+{
     KIO_FORWARD_INT(CommandMotorVoltages(volts_commanded, volts_sent));
 }
-int get_kinetor_stuck_pos(int kinetor_id, float* stuck_position) {
+int get_kinetor_stuck_pos(int kinetor_id, float* stuck_position)
+{
     KIO_FORWARD_INT(GetKinetorStuckPos(stuck_position));
 }
-int set_kinetor_stuck_pos(int kinetor_id, float* stuck_position) {
+int set_kinetor_stuck_pos(int kinetor_id, float* stuck_position)
+{
     KIO_FORWARD_INT(SetKinetorStuckPos(stuck_position));
 }
 int calc_kinetor_friction(int kinetor_id, float* friction_force, float* force, float friction,
-                          float threshold, float stuck_move) {
+                          float threshold, float stuck_move)
+{
     KIO_FORWARD_INT(CalcKinetorFriction(friction_force, force, friction, threshold, stuck_move));
 }
 
-double get_pinch_value(int kinetor_id) {
+double get_pinch_value(int kinetor_id)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return -11.0;
     return p->GetPinchValue();
 }
 
-int set_pinch_limits(int kinetor_id, int min, int max) {
+int set_pinch_limits(int kinetor_id, int min, int max)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return kInvalidHandle;
@@ -336,12 +383,14 @@ int get_status_light(int kinetor_id) { KIO_FORWARD_INT(ReadStatusLight()); }
 
 }  // extern "C"
 
-_KINETOR_DEVICE_DATA* get_member_data(int kinetor_id) {
+_KINETOR_DEVICE_DATA* get_member_data(int kinetor_id)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     return p == nullptr ? nullptr : p->GetMemberData();
 }
 
-void* get_connection_data(int kinetor_id) {
+void* get_connection_data(int kinetor_id)
+{
     CIOLibAPI* p = Lookup(kinetor_id);
     return p == nullptr ? nullptr : p->GetConnectionData();
 }

@@ -55,7 +55,8 @@ const MOTOR_PARAMETERS kMotorParameters[] = {
      0.0002532f, 2065.887f, 1907.24f, 0.0821f, 0.0000000127f, 0.0821f, 0.000503f},
 };
 
-const MOTOR_PARAMETERS* FindMotorParameters(int nMotorType) {
+const MOTOR_PARAMETERS* FindMotorParameters(int nMotorType)
+{
     for (size_t i = 0; i < sizeof(kMotorParameters) / sizeof(kMotorParameters[0]); i++)
         if (kMotorParameters[i].nMotorType == nMotorType)
             return &kMotorParameters[i];
@@ -64,7 +65,8 @@ const MOTOR_PARAMETERS* FindMotorParameters(int nMotorType) {
 
 }  // namespace
 
-CIOLibAPI::CIOLibAPI() : m_pDevice(nullptr), m_nConfiguredL1(0), m_nConfiguredL2(0) {
+CIOLibAPI::CIOLibAPI() : m_pDevice(nullptr), m_nConfiguredL1(0), m_nConfiguredL2(0)
+{
     // Settle real or simulated hardware before the first time sample: in lockstep the
     // device clock is simulated time, and a timer started on the wall clock would be off.
     IsSimulatorActive();
@@ -72,21 +74,24 @@ CIOLibAPI::CIOLibAPI() : m_pDevice(nullptr), m_nConfiguredL1(0), m_nConfiguredL2
     InitializeState();
 }
 
-CIOLibAPI::~CIOLibAPI() {
+CIOLibAPI::~CIOLibAPI()
+{
     DeleteDevice(m_pDevice);
     int nSlot = FindSlot();
     if (nSlot >= 0)
         m_kinetorArray.SetAt(nSlot, nullptr);
 }
 
-int CIOLibAPI::FindSlot() const {
+int CIOLibAPI::FindSlot() const
+{
     for (int i = 0; i < m_kinetorArray.GetSize(); i++)
         if (m_kinetorArray.GetAt(i) == this)
             return i;
     return -1;
 }
 
-void CIOLibAPI::InitializeState() {
+void CIOLibAPI::InitializeState()
+{
     memset(m_szKinetorName, 0, sizeof(m_szKinetorName));
     memset(m_szSerialNumber, 0, sizeof(m_szSerialNumber));
 
@@ -170,7 +175,8 @@ void CIOLibAPI::InitializeState() {
     m_pDevice = nullptr;
 }
 
-int CIOLibAPI::InitKinetor(char* pszName) {
+int CIOLibAPI::InitKinetor(char* pszName)
+{
     // A second opening through the same object must not leave the first device model
     // (and its open connection) behind, nor a second table entry.
     DeleteDevice(m_pDevice);
@@ -191,7 +197,8 @@ int CIOLibAPI::InitKinetor(char* pszName) {
     return RegisterInTable();
 }
 
-int CIOLibAPI::RegisterInTable() {
+int CIOLibAPI::RegisterInTable()
+{
     for (int i = 0; i < m_kinetorArray.GetSize(); i++) {
         if (m_kinetorArray.GetAt(i) == nullptr) {
             m_kinetorArray.SetAt(i, this);
@@ -204,7 +211,8 @@ int CIOLibAPI::RegisterInTable() {
     return nNew;
 }
 
-int CIOLibAPI::DisableKinetor() {
+int CIOLibAPI::DisableKinetor()
+{
     if (m_pDevice != nullptr) {
         m_pDevice->ZeroTorques();
         m_pDevice->EnableAmplifiers(false);
@@ -218,7 +226,8 @@ int CIOLibAPI::DisableKinetor() {
     return 0;
 }
 
-int CIOLibAPI::AllocateDevice(CHapticDevice*& pDevice) {
+int CIOLibAPI::AllocateDevice(CHapticDevice*& pDevice)
+{
 #if KIO_HAVE_DEVICE_MODELS
     CHapticDevice* pNew = nullptr;
     const bool bGimbal = m_bGimbalPresent != 0;
@@ -258,14 +267,16 @@ int CIOLibAPI::AllocateDevice(CHapticDevice*& pDevice) {
 #endif
 }
 
-int CIOLibAPI::DeleteDevice(CHapticDevice*& pDevice) {
+int CIOLibAPI::DeleteDevice(CHapticDevice*& pDevice)
+{
     if (pDevice != nullptr)
         delete pDevice;
     pDevice = nullptr;
     return 0;
 }
 
-void CIOLibAPI::SetKinetorParameters() {
+void CIOLibAPI::SetKinetorParameters()
+{
     if (m_nChannel == 2 || m_nChannel == 3 || m_nModelType == 3 || m_nModelType == 4 ||
         m_nModelType == 5) {
         m_bGimbalPresent = 1;
@@ -310,7 +321,8 @@ void CIOLibAPI::SetKinetorParameters() {
 
 _KINETOR_DEVICE_DATA* CIOLibAPI::GetMemberData() { return &m_devData; }
 
-void* CIOLibAPI::GetConnectionData() {
+void* CIOLibAPI::GetConnectionData()
+{
     if (m_pDevice == nullptr)
         return nullptr;
     return m_pDevice->GetConnectionData();
@@ -320,13 +332,15 @@ BOOLEAN CIOLibAPI::IsKinetorForcesEnabled() { return m_bForcesEnabled; }
 
 BOOLEAN CIOLibAPI::CheckForGimbal() { return m_bGimbalPresent; }
 
-int CIOLibAPI::CheckForPinch() {
+int CIOLibAPI::CheckForPinch()
+{
     return (m_devData.nExtra6DOFOption == 1 || m_devData.nExtra6DOFOption == 2) ? 1 : 0;
 }
 
 int CIOLibAPI::WhichPinch() { return m_devData.nExtra6DOFOption; }
 
-int CIOLibAPI::GetKinetorInfo(KINETOR_INFO_STRUCT* pInfo, size_t nSize) {
+int CIOLibAPI::GetKinetorInfo(KINETOR_INFO_STRUCT* pInfo, size_t nSize)
+{
     if (pInfo == nullptr)
         return 0;
     size_t n = nSize < sizeof(m_devInfo) ? nSize : sizeof(m_devInfo);
@@ -334,7 +348,8 @@ int CIOLibAPI::GetKinetorInfo(KINETOR_INFO_STRUCT* pInfo, size_t nSize) {
     return 0;
 }
 
-int CIOLibAPI::GetHardwareRevNum() {
+int CIOLibAPI::GetHardwareRevNum()
+{
     if (m_pDevice == nullptr)
         return -10;
     return m_pDevice->GetHardwareRevNum();
@@ -342,7 +357,8 @@ int CIOLibAPI::GetHardwareRevNum() {
 
 const char* CIOLibAPI::GetKinetorSerialNumber() { return m_szSerialNumber; }
 
-const char* CIOLibAPI::GetKinetorModelType() {
+const char* CIOLibAPI::GetKinetorModelType()
+{
     const ULONG l1 = m_nConfiguredL1;
     const ULONG l2 = m_nConfiguredL2;
     switch (m_nModelType) {
@@ -372,7 +388,8 @@ const char* CIOLibAPI::GetKinetorModelType() {
     return "KINETOR Device";
 }
 
-int CIOLibAPI::IsKinetorResetSupported() {
+int CIOLibAPI::IsKinetorResetSupported()
+{
     return (m_nModelType == 1 || m_nModelType == 2 || m_nModelType == 4) ? 1 : 0;
 }
 
@@ -380,48 +397,56 @@ int CIOLibAPI::IsCalibrationSupported() { return (m_nModelType == 3 || m_nModelT
 
 const char* CIOLibAPI::GetLibraryVersion() { return kLibraryVersion; }
 
-int CIOLibAPI::GetUnfilteredDeviceFault() {
+int CIOLibAPI::GetUnfilteredDeviceFault()
+{
     if (m_pDevice == nullptr)
         return -10;
     return m_pDevice->GetDeviceFault();
 }
 
-int CIOLibAPI::OverrideStatusLight(int status) {
+int CIOLibAPI::OverrideStatusLight(int status)
+{
     if (m_nModelType != 3 || m_pDevice == nullptr)
         return -10;
     return m_pDevice->OverrideStatusLight(status);
 }
 
-int CIOLibAPI::RestoreStatusLight() {
+int CIOLibAPI::RestoreStatusLight()
+{
     if (m_nModelType != 3 || m_pDevice == nullptr)
         return -10;
     return m_pDevice->RestoreStatusLight();
 }
 
-int CIOLibAPI::IsStatusLightEnabled() {
+int CIOLibAPI::IsStatusLightEnabled()
+{
     if (m_nModelType != 3 || m_pDevice == nullptr)
         return -10;
     return m_pDevice->IsStatusLightEnabled();
 }
 
-int CIOLibAPI::ReadStatusLight() {
+int CIOLibAPI::ReadStatusLight()
+{
     if (m_nModelType != 3 || m_pDevice == nullptr)
         return -10;
     return m_pDevice->ReadStatusLight();
 }
 
-int CIOLibAPI::SubmitClient(BOOLEAN bSet) {
+int CIOLibAPI::SubmitClient(BOOLEAN bSet)
+{
     if (m_pDevice == nullptr)
         return -10;
     return m_pDevice->SubmitClient(bSet != 0);
 }
 
-void CIOLibAPI::Await() {
+void CIOLibAPI::Await()
+{
     if (m_pDevice != nullptr)
         m_pDevice->Await();
 }
 
-int CIOLibAPI::SetKinetorUpdateRate(ULONG nUpdateRate) {
+int CIOLibAPI::SetKinetorUpdateRate(ULONG nUpdateRate)
+{
     if (nUpdateRate < 500)
         return -14;
     if (m_pDevice == nullptr)
@@ -441,6 +466,7 @@ float CIOLibAPI::GetKinetorNominalMaxContinuousForce() { return m_fNominalMaxCon
 float CIOLibAPI::GetKinetorNominalMaxTorqueStiffness() { return m_fNominalMaxTorqueStiffness; }
 float CIOLibAPI::GetKinetorNominalMaxTorqueDamping() { return m_fNominalMaxTorqueDamping; }
 float CIOLibAPI::GetKinetorNominalMaxTorqueForce() { return m_fNominalMaxTorqueForce; }
-float CIOLibAPI::GetKinetorNominalMaxTorqueContinuousForce() {
+float CIOLibAPI::GetKinetorNominalMaxTorqueContinuousForce()
+{
     return m_fNominalMaxTorqueContinuousForce;
 }

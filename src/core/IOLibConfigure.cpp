@@ -16,7 +16,8 @@ const int kMaxConfigs = 20;
 
 // Zero-based unit from a configured one-based unit number; false for 0, which has no
 // zero-based counterpart and would otherwise wrap to the largest unit number.
-bool ZeroBasedUnit(ULONG nConfigured, ULONG& nUnit) {
+bool ZeroBasedUnit(ULONG nConfigured, ULONG& nUnit)
+{
     if (nConfigured == 0)
         return false;
     nUnit = nConfigured - 1;
@@ -25,7 +26,8 @@ bool ZeroBasedUnit(ULONG nConfigured, ULONG& nUnit) {
 
 }  // namespace
 
-int CIOLibAPI::ConfigureByDataSource(char* pszName) {
+int CIOLibAPI::ConfigureByDataSource(char* pszName)
+{
     int nResult = -5;
 
     if (pszName != nullptr)
@@ -154,7 +156,8 @@ int CIOLibAPI::ConfigureByDataSource(char* pszName) {
     return nResult;
 }
 
-void CIOLibAPI::LoadKinetorSerialNumber(CKinetorDevice* pDevice) {
+void CIOLibAPI::LoadKinetorSerialNumber(CKinetorDevice* pDevice)
+{
     if (pDevice != nullptr && pDevice->m_nCardType == 6) {
         SERIAL_NUMBER sn;
         sn.v = pDevice->m_n1394SerialNumber;
@@ -168,7 +171,8 @@ void CIOLibAPI::LoadKinetorSerialNumber(CKinetorDevice* pDevice) {
     snprintf(m_szSerialNumber, sizeof(m_szSerialNumber), "%s", "Unavailable");
 }
 
-int CIOLibAPI::LoadKinetorInfo(CKinetorDevice* pDevice) {
+int CIOLibAPI::LoadKinetorInfo(CKinetorDevice* pDevice)
+{
     m_devInfo.hasGimbal = CheckForGimbal();
     if (pDevice == nullptr)
         return 0;

@@ -19,14 +19,16 @@ const float kResetRequiredReduction = 32767.0f;
 float Length3(const float* v) { return sqrtf(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
 // Scales v (three values) to length fLimit, keeping its direction.
-void ClampLength3(float* v, float fLength, float fLimit) {
+void ClampLength3(float* v, float fLength, float fLimit)
+{
     const float k = fLimit / fLength;
     v[0] *= k;
     v[1] *= k;
     v[2] *= k;
 }
 
-float SaturationPreset(int nMotorType, float fCurrent) {
+float SaturationPreset(int nMotorType, float fCurrent)
+{
     switch (nMotorType) {
     case 15: return 6.75f;
     case 7: return 66.9f;
@@ -39,7 +41,8 @@ float SaturationPreset(int nMotorType, float fCurrent) {
 
 }  // namespace
 
-void CIOLibAPI::ZeroMotionState() {
+void CIOLibAPI::ZeroMotionState()
+{
     _KINETOR_DEVICE_DATA& d = m_devData;
     for (int i = 0; i < 6; i++) {
         d.fJointAngles[i] = 0.0f;
@@ -58,7 +61,8 @@ void CIOLibAPI::ZeroMotionState() {
     }
 }
 
-int CIOLibAPI::EnableKinetorForces(BOOLEAN bWait) {
+int CIOLibAPI::EnableKinetorForces(BOOLEAN bWait)
+{
     if (m_bForcesEnabled)
         return 0;
     if (m_pDevice == nullptr)
@@ -94,6 +98,11 @@ int CIOLibAPI::EnableKinetorForces(BOOLEAN bWait) {
     } while (!loop.IsExpired() && bDevFault);
 
     if (bDevFault) {
+        // The handshake has left the amplifiers switched on; an enable that failed must not
+        // leave them so, since a later disable sees no forces to turn off. The results are
+        // not reported: the fault itself is what the caller has to hear about.
+        m_pDevice->ZeroTorques();
+        m_pDevice->EnableAmplifiers(false);
         m_bForcesEnabled = 0;
         return -4;
     }
@@ -107,7 +116,8 @@ int CIOLibAPI::EnableKinetorForces(BOOLEAN bWait) {
     return 0;
 }
 
-int CIOLibAPI::DisableKinetorForces() {
+int CIOLibAPI::DisableKinetorForces()
+{
     if (!m_bForcesEnabled)
         return 0;
     if (m_pDevice != nullptr) {
@@ -129,7 +139,8 @@ int CIOLibAPI::DisableKinetorForces() {
     return 0;
 }
 
-int CIOLibAPI::CommandPrelude() {
+int CIOLibAPI::CommandPrelude()
+{
     if (!m_bForcesEnabled)
         return -12;
     if (m_pDevice == nullptr)
@@ -156,12 +167,14 @@ int CIOLibAPI::CommandPrelude() {
     return 0;
 }
 
-int CIOLibAPI::SendKinetorForce(float* f) {
+int CIOLibAPI::SendKinetorForce(float* f)
+{
     float af[6] = {f[0], f[1], f[2], 0.0f, 0.0f, 0.0f};
     return SendKinetorForce6DOF(af);
 }
 
-int CIOLibAPI::SendKinetorForce6DOF(float* f) {
+int CIOLibAPI::SendKinetorForce6DOF(float* f)
+{
     int e = CommandPrelude();
     if (e != 0)
         return e;
@@ -213,7 +226,8 @@ int CIOLibAPI::SendKinetorForce6DOF(float* f) {
     return e;
 }
 
-int CIOLibAPI::WriteKinetorJointTorques() {
+int CIOLibAPI::WriteKinetorJointTorques()
+{
     int e = CommandPrelude();
     if (e != 0)
         return e;
@@ -223,7 +237,8 @@ int CIOLibAPI::WriteKinetorJointTorques() {
     return m_pDevice->WriteMotorTorques(true);
 }
 
-int CIOLibAPI::SendKinetorJointTorques(float* aJointTorques) {
+int CIOLibAPI::SendKinetorJointTorques(float* aJointTorques)
+{
     if (!m_bForcesEnabled)
         return -12;
     if (m_pDevice == nullptr)
@@ -246,7 +261,8 @@ int CIOLibAPI::SendKinetorJointTorques(float* aJointTorques) {
     return e;
 }
 
-int CIOLibAPI::CommandMotorDACValues(long* dacvalues) {
+int CIOLibAPI::CommandMotorDACValues(long* dacvalues)
+{
     int e = CommandPrelude();
     if (e != 0)
         return e;
@@ -256,7 +272,8 @@ int CIOLibAPI::CommandMotorDACValues(long* dacvalues) {
     return m_pDevice->WriteMotorDACValues();
 }
 
-int CIOLibAPI::CommandMotorVoltages(float* voltsCommanded, float* voltsSent) {
+int CIOLibAPI::CommandMotorVoltages(float* voltsCommanded, float* voltsSent)
+{
     int e = CommandPrelude();
     if (e != 0)
         return e;
@@ -265,7 +282,8 @@ int CIOLibAPI::CommandMotorVoltages(float* voltsCommanded, float* voltsSent) {
     return m_pDevice->WriteMotorVoltages(voltsCommanded, voltsSent);
 }
 
-int CIOLibAPI::SetKinetorMaxVelocity(float maxVel) {
+int CIOLibAPI::SetKinetorMaxVelocity(float maxVel)
+{
     // NaN would compare false against every speed and silently switch the check off.
     if (!(maxVel >= 0.0f))
         return -15;
@@ -275,21 +293,24 @@ int CIOLibAPI::SetKinetorMaxVelocity(float maxVel) {
 
 float CIOLibAPI::GetKinetorMaxVelocity() { return sqrtf(m_fMaxCartesianVelocitySquared); }
 
-int CIOLibAPI::EnableKinetorVelocityCheck(BOOLEAN bEnable) {
+int CIOLibAPI::EnableKinetorVelocityCheck(BOOLEAN bEnable)
+{
     m_bVelocityCheckEnabled = bEnable;
     return 0;
 }
 
 BOOLEAN CIOLibAPI::IsKinetorVelocityCheckEnabled() { return m_bVelocityCheckEnabled; }
 
-int CIOLibAPI::EnableKinetorForceCheck(BOOLEAN bEnable) {
+int CIOLibAPI::EnableKinetorForceCheck(BOOLEAN bEnable)
+{
     m_bForceCheckEnabled = bEnable;
     return 0;
 }
 
 BOOLEAN CIOLibAPI::IsKinetorForceCheckEnabled() { return m_bForceCheckEnabled; }
 
-int CIOLibAPI::SetKinetorRampForcesRate(float rate) {
+int CIOLibAPI::SetKinetorRampForcesRate(float rate)
+{
     // NaN would hold the ramp open forever while letting every force through unscaled.
     if (!(rate >= 0.0f))
         return -9;
@@ -299,14 +320,16 @@ int CIOLibAPI::SetKinetorRampForcesRate(float rate) {
 
 float CIOLibAPI::GetKinetorRampForcesRate() { return m_fRampForcesRate; }
 
-int CIOLibAPI::EnableKinetorRampForces(BOOLEAN bEnable) {
+int CIOLibAPI::EnableKinetorRampForces(BOOLEAN bEnable)
+{
     m_bRampForcesEnabled = bEnable;
     return 0;
 }
 
 BOOLEAN CIOLibAPI::IsKinetorRampForcesEnabled() { return m_bRampForcesEnabled; }
 
-int CIOLibAPI::SetKinetorForceKickSafety(float limit) {
+int CIOLibAPI::SetKinetorForceKickSafety(float limit)
+{
     // NaN would compare false against every jump and switch the kick detection off.
     if (!(limit >= 0.0f))
         return -9;
@@ -316,27 +339,31 @@ int CIOLibAPI::SetKinetorForceKickSafety(float limit) {
 
 float CIOLibAPI::GetKinetorForceKickSafety() { return m_fForceKickLimit; }
 
-int CIOLibAPI::EnableKinetorForceKickSafety(BOOLEAN bEnable) {
+int CIOLibAPI::EnableKinetorForceKickSafety(BOOLEAN bEnable)
+{
     m_bForceKickSafetyEnabled = bEnable;
     return 0;
 }
 
 BOOLEAN CIOLibAPI::IsKinetorForceKickSafetyEnabled() { return m_bForceKickSafetyEnabled; }
 
-int CIOLibAPI::ZeroForceSaturation() {
+int CIOLibAPI::ZeroForceSaturation()
+{
     for (int i = 0; i < 6; i++)
         m_devData.fSaturationTorques[i] = 0.0f;
     return 0;
 }
 
-int CIOLibAPI::TruncateForceSaturation() {
+int CIOLibAPI::TruncateForceSaturation()
+{
     for (int i = 0; i < 6; i++)
         m_devData.fSaturationTorques[i] =
             SaturationPreset(m_devData.nMotorType[i], m_devData.fSaturationTorques[i]);
     return 0;
 }
 
-int CIOLibAPI::IsKinetorSaturationEnabled() {
+int CIOLibAPI::IsKinetorSaturationEnabled()
+{
     const int n = m_devInfo.is6DOF ? 6 : 3;
     for (int i = 0; i < n; i++)
         if (!(m_devData.fSaturationTorques[i] > 0.0f))
@@ -344,7 +371,8 @@ int CIOLibAPI::IsKinetorSaturationEnabled() {
     return 1;
 }
 
-int CIOLibAPI::GetKinetorStuckPos(float* stuckPosition) {
+int CIOLibAPI::GetKinetorStuckPos(float* stuckPosition)
+{
     for (int i = 0; i < 3; i++)
         stuckPosition[i] = m_fStuckPos[i];
     if (m_bTransformCoordinates)
@@ -352,7 +380,8 @@ int CIOLibAPI::GetKinetorStuckPos(float* stuckPosition) {
     return 0;
 }
 
-int CIOLibAPI::SetKinetorStuckPos(float* stuckPosition) {
+int CIOLibAPI::SetKinetorStuckPos(float* stuckPosition)
+{
     if (m_bTransformCoordinates)
         TransformPos(m_matCoordTransformInverse, stuckPosition);
     for (int i = 0; i < 3; i++)
@@ -361,7 +390,8 @@ int CIOLibAPI::SetKinetorStuckPos(float* stuckPosition) {
 }
 
 int CIOLibAPI::CalcKinetorFriction(float* frictionForce, float* force, float friction,
-                                   float threshold, float stuckMove) {
+                                   float threshold, float stuckMove)
+{
     const float* p = m_devData.fEndpointFrame[3];
 
     if (m_bTransformCoordinates)
@@ -403,7 +433,8 @@ int CIOLibAPI::CalcKinetorFriction(float* frictionForce, float* force, float fri
     return 0;
 }
 
-int CIOLibAPI::ResetKinetor() {
+int CIOLibAPI::ResetKinetor()
+{
     if (m_pDevice == nullptr)
         return -10;
     m_bRampForces = 1;

@@ -22,7 +22,8 @@ const size_t kPathSize = KINETOR_MAX_PATH + 1;
 const float kMinElapsed = 0.001f;
 
 // Reads one text line into pszLine, dropping whatever does not fit. False at end of file.
-bool ReadLine(FILE* pFile, char* pszLine, size_t nSize) {
+bool ReadLine(FILE* pFile, char* pszLine, size_t nSize)
+{
     if (fgets(pszLine, (int)nSize, pFile) == nullptr)
         return false;
     if (strchr(pszLine, '\n') == nullptr) {
@@ -35,7 +36,8 @@ bool ReadLine(FILE* pFile, char* pszLine, size_t nSize) {
 
 // Three finite numbers from one line. A value such as "nan" would disable every later
 // temperature comparison, so it counts as unreadable like any other malformed line.
-bool ParseTriple(const char* pszLine, float* a, float* b, float* c) {
+bool ParseTriple(const char* pszLine, float* a, float* b, float* c)
+{
     if (sscanf(pszLine, "%f %f %f", a, b, c) != 3)
         return false;
     return isfinite(*a) && isfinite(*b) && isfinite(*c);
@@ -43,7 +45,8 @@ bool ParseTriple(const char* pszLine, float* a, float* b, float* c) {
 
 // A decimal integer at the start of the token; its low 32 bits become an int. Parsed with
 // strtoll so that an out-of-range number saturates instead of being undefined.
-bool ParsePinchNumber(const char* pszToken, int& nValue) {
+bool ParsePinchNumber(const char* pszToken, int& nValue)
+{
     char* pEnd = nullptr;
     long long v = strtoll(pszToken, &pEnd, 10);
     if (pEnd == pszToken)
@@ -53,7 +56,8 @@ bool ParsePinchNumber(const char* pszToken, int& nValue) {
 }
 
 // One "label number" pair of the pinch file.
-bool ReadPinchPair(FILE* pFile, int& nValue) {
+bool ReadPinchPair(FILE* pFile, int& nValue)
+{
     char szLabel[256];
     char szNumber[64];
     if (fscanf(pFile, "%255s %63s", szLabel, szNumber) != 2)
@@ -63,7 +67,8 @@ bool ReadPinchPair(FILE* pFile, int& nValue) {
 
 }  // namespace
 
-void CIOLibAPI::WriteMotorTemperatures() {
+void CIOLibAPI::WriteMotorTemperatures()
+{
     char szPath[kPathSize];
     if (!FormStateFilePath(szPath, sizeof(szPath), kTemperaturePattern, m_szKinetorName))
         return;
@@ -78,7 +83,8 @@ void CIOLibAPI::WriteMotorTemperatures() {
     fclose(pFile);
 }
 
-void CIOLibAPI::ReadMotorTemperatures() {
+void CIOLibAPI::ReadMotorTemperatures()
+{
     _KINETOR_DEVICE_DATA& d = m_devData;
     char szPath[kPathSize];
     if (!FormStateFilePath(szPath, sizeof(szPath), kTemperaturePattern, m_szKinetorName))
@@ -132,14 +138,16 @@ void CIOLibAPI::ReadMotorTemperatures() {
         (double)d.fTcu[2], (double)d.fTfe[0], (double)d.fTfe[1], (double)d.fTfe[2]);
 }
 
-int CIOLibAPI::GetKinetorTemp(float* temperature) {
+int CIOLibAPI::GetKinetorTemp(float* temperature)
+{
     const float* src = (m_nModelType == 5) ? m_devData.fTfe : m_devData.fTcu;
     for (int i = 0; i < 3; i++)
         temperature[i] = src[i];
     return 0;
 }
 
-int CIOLibAPI::GetKinetorTempNormalized(float* temperature) {
+int CIOLibAPI::GetKinetorTempNormalized(float* temperature)
+{
     GetKinetorTemp(temperature);
     const float Ta = m_devData.fTatm;
     for (int i = 0; i < 3; i++)
@@ -147,14 +155,16 @@ int CIOLibAPI::GetKinetorTempNormalized(float* temperature) {
     return 0;
 }
 
-int CIOLibAPI::GetKinetorTemp6DOF(float* temperature) {
+int CIOLibAPI::GetKinetorTemp6DOF(float* temperature)
+{
     GetKinetorTemp(temperature);
     for (int i = 3; i < 6; i++)
         temperature[i] = (m_nModelType == 4) ? m_devData.fTcu[i] : 0.0f;
     return 0;
 }
 
-int CIOLibAPI::GetKinetorTempNormalized6DOF(float* temperature) {
+int CIOLibAPI::GetKinetorTempNormalized6DOF(float* temperature)
+{
     GetKinetorTemp6DOF(temperature);
     const int n = (m_nModelType == 4) ? 6 : 3;
     const float Ta = m_devData.fTatm;
@@ -163,7 +173,8 @@ int CIOLibAPI::GetKinetorTempNormalized6DOF(float* temperature) {
     return 0;
 }
 
-BOOLEAN CIOLibAPI::ReadPinchParameters(char* pszName) {
+BOOLEAN CIOLibAPI::ReadPinchParameters(char* pszName)
+{
     if (pszName == nullptr || strlen(pszName) < 2)
         return 0;
     char szPath[kPathSize];
@@ -180,7 +191,8 @@ BOOLEAN CIOLibAPI::ReadPinchParameters(char* pszName) {
     return bOk ? 1 : 0;
 }
 
-BOOLEAN CIOLibAPI::WritePinchParameters(char* pszName) {
+BOOLEAN CIOLibAPI::WritePinchParameters(char* pszName)
+{
     if (pszName == nullptr)
         return 0;
     char szPath[kPathSize];
@@ -199,7 +211,8 @@ BOOLEAN CIOLibAPI::WritePinchParameters(char* pszName) {
     return bOk ? 1 : 0;
 }
 
-void CIOLibAPI::SetPinchLimits(int min, int max) {
+void CIOLibAPI::SetPinchLimits(int min, int max)
+{
     if (m_devData.nExtra6DOFOption != 1 && m_devData.nExtra6DOFOption != 2) {
         m_devData.nPinchMin = 0;
         m_devData.nPinchMax = 1;
@@ -213,19 +226,22 @@ void CIOLibAPI::SetPinchLimits(int min, int max) {
 
 int CIOLibAPI::IsPinchCalibrated() { return m_devData.nPinchCalibrated; }
 
-double CIOLibAPI::GetPinchValue() {
+double CIOLibAPI::GetPinchValue()
+{
     if (m_devData.nExtra6DOFOption != 0)
         return m_devData.dPinchValue;
     return 0.0;
 }
 
-int CIOLibAPI::GetCalibrationStatus(int& status) {
+int CIOLibAPI::GetCalibrationStatus(int& status)
+{
     if (m_pDevice == nullptr)
         return -10;
     return m_pDevice->GetCalibrationStatus(status);
 }
 
-int CIOLibAPI::UpdateCalibration() {
+int CIOLibAPI::UpdateCalibration()
+{
     if (m_pDevice == nullptr)
         return -10;
     m_bRampForces = 1;

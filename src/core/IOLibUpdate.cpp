@@ -20,7 +20,8 @@ bool IsCountedFault(int e) { return e == -2 || e == -4 || e == -13 || e == -28; 
 
 }  // namespace
 
-int CIOLibAPI::UpdateKinetor() {
+int CIOLibAPI::UpdateKinetor()
+{
     _KINETOR_DEVICE_DATA& d = m_devData;
 
     m_timer.Update();
@@ -51,8 +52,13 @@ int CIOLibAPI::UpdateKinetor() {
     ReadKinetorPresence();
     ReadKinetorInkwell();
     e = m_pDevice->CalculateKinetorVelocity(m_bVelocityCheckEnabled);
-    if (e != 0)
+    if (e != 0) {
+        // -13 tells the caller that forces are off: a gimbal spinning too fast is an
+        // overspeed like a fast tip, so the motors stop the same way.
+        if (e == -13)
+            DisableKinetorForces();
         return e;
+    }
 
     if (m_bVelocityCheckEnabled) {
         float s = d.fVelocity[0] * d.fVelocity[0] + d.fVelocity[1] * d.fVelocity[1] +
@@ -71,7 +77,8 @@ int CIOLibAPI::UpdateKinetor() {
     return 0;
 }
 
-void CIOLibAPI::Debounce(unsigned char nRaw, unsigned char& nAccepted, int& nCount) {
+void CIOLibAPI::Debounce(unsigned char nRaw, unsigned char& nAccepted, int& nCount)
+{
     if (nRaw != nAccepted) {
         nCount++;
         if (nCount >= kDebounceCount) {
@@ -83,7 +90,8 @@ void CIOLibAPI::Debounce(unsigned char nRaw, unsigned char& nAccepted, int& nCou
     }
 }
 
-int CIOLibAPI::ReadKinetorSwitch() {
+int CIOLibAPI::ReadKinetorSwitch()
+{
     if (m_pDevice == nullptr)
         return 0;
     for (int i = 0; i < 2; i++)
@@ -91,21 +99,24 @@ int CIOLibAPI::ReadKinetorSwitch() {
     return 0;
 }
 
-int CIOLibAPI::ReadKinetorPresence() {
+int CIOLibAPI::ReadKinetorPresence()
+{
     if (m_pDevice == nullptr)
         return 0;
     Debounce((unsigned char)m_pDevice->GetPresence(), m_bStylusPresence, m_nStylusPresenceCnt);
     return 0;
 }
 
-int CIOLibAPI::ReadKinetorInkwell() {
+int CIOLibAPI::ReadKinetorInkwell()
+{
     if (m_pDevice == nullptr)
         return 0;
     Debounce((unsigned char)m_pDevice->GetInkwell(), m_bInkwellSwitch, m_nInkwellSwitchCnt);
     return 0;
 }
 
-int CIOLibAPI::KinetorStatus() {
+int CIOLibAPI::KinetorStatus()
+{
     if (m_pDevice == nullptr)
         return -10;
     int e = m_pDevice->GetDeviceFault();
@@ -124,7 +135,8 @@ int CIOLibAPI::KinetorStatus() {
     return (m_nDevFaultCnt >= kDevFaultFilter) ? e : 0;
 }
 
-void CIOLibAPI::SetKinetorVelocityFilter(ULONG nUpdateRate) {
+void CIOLibAPI::SetKinetorVelocityFilter(ULONG nUpdateRate)
+{
     _KINETOR_DEVICE_DATA& d = m_devData;
     const float fRate = (float)nUpdateRate;
     float fUpdatePeriod = 1.0f / fRate;
@@ -140,7 +152,8 @@ void CIOLibAPI::SetKinetorVelocityFilter(ULONG nUpdateRate) {
     d.fInstRateUpperLimit = fRate + 100.0f;
 }
 
-int CIOLibAPI::GetKinetorPos(float* pos) {
+int CIOLibAPI::GetKinetorPos(float* pos)
+{
     for (int i = 0; i < 3; i++)
         pos[i] = m_devData.fEndpointFrame[3][i];
     if (m_bTransformCoordinates)
@@ -148,7 +161,8 @@ int CIOLibAPI::GetKinetorPos(float* pos) {
     return 0;
 }
 
-int CIOLibAPI::GetKinetorVel(float* vel) {
+int CIOLibAPI::GetKinetorVel(float* vel)
+{
     for (int i = 0; i < 3; i++)
         vel[i] = m_devData.fVelocity[i];
     return 0;
@@ -156,7 +170,8 @@ int CIOLibAPI::GetKinetorVel(float* vel) {
 
 int CIOLibAPI::GetKinetorInstVel(float* vel) { return GetKinetorVel(vel); }
 
-int CIOLibAPI::GetKinetorVel6DOF(float* vel) {
+int CIOLibAPI::GetKinetorVel6DOF(float* vel)
+{
     for (int i = 0; i < 3; i++)
         vel[i] = m_devData.fVelocity[i];
     for (int i = 3; i < 6; i++)
@@ -168,7 +183,8 @@ float CIOLibAPI::GetKinetorRate() { return m_devData.fUpdateRate; }
 
 float CIOLibAPI::GetKinetorInstRate() { return m_devData.fInstantaneousRate; }
 
-int CIOLibAPI::GetStylusSwitch(int switchNum) {
+int CIOLibAPI::GetStylusSwitch(int switchNum)
+{
     if (switchNum == 0 || switchNum == 1)
         return m_abStylusSwitch[switchNum];
     return 0;
@@ -178,7 +194,8 @@ int CIOLibAPI::GetStylusPresence() { return m_bStylusPresence; }
 
 int CIOLibAPI::GetInkwellSwitch() { return m_bInkwellSwitch; }
 
-int CIOLibAPI::GetStylusMatrix(float T[4][4]) {
+int CIOLibAPI::GetStylusMatrix(float T[4][4])
+{
     if (!m_bGimbalPresent)
         return -3;
     if (m_bTransformCoordinates) {
@@ -191,7 +208,8 @@ int CIOLibAPI::GetStylusMatrix(float T[4][4]) {
     return 0;
 }
 
-int CIOLibAPI::GetJointAngles(float* aJointAngles) {
+int CIOLibAPI::GetJointAngles(float* aJointAngles)
+{
     for (int i = 0; i < 6; i++)
         aJointAngles[i] = m_devData.fJointAngles[i];
     // The gimbals of these two models measure from a different zero; applications see the
@@ -208,7 +226,8 @@ int CIOLibAPI::GetJointAngles(float* aJointAngles) {
     return 0;
 }
 
-int CIOLibAPI::GetKinetorEncoders(float* theta) {
+int CIOLibAPI::GetKinetorEncoders(float* theta)
+{
     const float* a = m_devData.fJointAngles;
     theta[0] = a[0];
     theta[1] = a[1];
@@ -216,7 +235,8 @@ int CIOLibAPI::GetKinetorEncoders(float* theta) {
     return 0;
 }
 
-int CIOLibAPI::GetKinetorEncoders6DOF(float* theta) {
+int CIOLibAPI::GetKinetorEncoders6DOF(float* theta)
+{
     const float* a = m_devData.fJointAngles;
     theta[0] = a[0];
     theta[1] = a[1];
@@ -226,7 +246,8 @@ int CIOLibAPI::GetKinetorEncoders6DOF(float* theta) {
     return 0;
 }
 
-int CIOLibAPI::GetGimbalEncoders(float* theta) {
+int CIOLibAPI::GetGimbalEncoders(float* theta)
+{
     if (!m_bGimbalPresent)
         return -3;
     for (int i = 0; i < 3; i++)
@@ -234,39 +255,45 @@ int CIOLibAPI::GetGimbalEncoders(float* theta) {
     return 0;
 }
 
-int CIOLibAPI::GetEncoderValues(long* encoders) {
+int CIOLibAPI::GetEncoderValues(long* encoders)
+{
     const int n = m_bGimbalPresent ? 6 : 3;
     for (int i = 0; i < n; i++)
         encoders[i] = m_devData.lRawEncoders[i];
     return 0;
 }
 
-int CIOLibAPI::GetKinetorJacobian(double T[6][6]) {
+int CIOLibAPI::GetKinetorJacobian(double T[6][6])
+{
     for (int i = 0; i < 6; i++)
         for (int j = 0; j < 6; j++)
             T[i][j] = (double)m_devData.fJacobian[i][j];
     return 0;
 }
 
-int CIOLibAPI::CalculateJointAngles(long* lRawEncoders, float* fJointAngles) {
+int CIOLibAPI::CalculateJointAngles(long* lRawEncoders, float* fJointAngles)
+{
     if (m_pDevice == nullptr)
         return -10;
     return m_pDevice->CalculateJointAngles(lRawEncoders, fJointAngles, false);
 }
 
-int CIOLibAPI::CalculateEndpointTransform(float* fJointAngles, float T[4][4]) {
+int CIOLibAPI::CalculateEndpointTransform(float* fJointAngles, float T[4][4])
+{
     if (m_pDevice == nullptr)
         return -10;
     return m_pDevice->CalculateEndpointTransform(fJointAngles, T, false);
 }
 
-void CIOLibAPI::IdentityMatrix(MATRIX m) {
+void CIOLibAPI::IdentityMatrix(MATRIX m)
+{
     for (int i = 0; i < 4; i++)
         for (int j = 0; j < 4; j++)
             m[i][j] = (i == j) ? 1.0f : 0.0f;
 }
 
-void CIOLibAPI::MultiplyMatrix(MATRIX m1, MATRIX m2, MATRIX res) {
+void CIOLibAPI::MultiplyMatrix(MATRIX m1, MATRIX m2, MATRIX res)
+{
     // Through a temporary, so that the result may be one of the operands.
     MATRIX tmp;
     for (int i = 0; i < 4; i++) {
@@ -280,7 +307,8 @@ void CIOLibAPI::MultiplyMatrix(MATRIX m1, MATRIX m2, MATRIX res) {
     memcpy(res, tmp, sizeof(tmp));
 }
 
-void CIOLibAPI::TransformPos(MATRIX t, float* pos) {
+void CIOLibAPI::TransformPos(MATRIX t, float* pos)
+{
     const float x = pos[0], y = pos[1], z = pos[2];
     float out[3];
     for (int j = 0; j < 3; j++)
@@ -292,7 +320,8 @@ void CIOLibAPI::TransformPos(MATRIX t, float* pos) {
         pos[j] = out[j] / w;
 }
 
-void CIOLibAPI::TransformForce(MATRIX t, float* force) {
+void CIOLibAPI::TransformForce(MATRIX t, float* force)
+{
     const float f0 = force[0], f1 = force[1], f2 = force[2];
     float out[3];
     for (int i = 0; i < 3; i++)
@@ -301,7 +330,8 @@ void CIOLibAPI::TransformForce(MATRIX t, float* force) {
         force[i] = out[i];
 }
 
-int CIOLibAPI::SetKinetorCoordinateSystem(float* o, float* x, float* y, float* z) {
+int CIOLibAPI::SetKinetorCoordinateSystem(float* o, float* x, float* y, float* z)
+{
     MATRIX T, Rz, A, Ry, B, Rx, C;
 
     IdentityMatrix(T);

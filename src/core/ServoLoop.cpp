@@ -110,7 +110,8 @@ private:
     bool m_bRestore;
 };
 
-CIOLibAPI* FirstOpenDevice() {
+CIOLibAPI* FirstOpenDevice()
+{
     for (int i = 0; i < CIOLibAPI::m_kinetorArray.GetSize(); i++) {
         CIOLibAPI* pLib = static_cast<CIOLibAPI*>(CIOLibAPI::m_kinetorArray.GetAt(i));
         if (pLib != nullptr)
@@ -119,7 +120,8 @@ CIOLibAPI* FirstOpenDevice() {
     return nullptr;
 }
 
-void SubmitAllClients(BOOLEAN bSet) {
+void SubmitAllClients(BOOLEAN bSet)
+{
     for (int i = 0; i < CIOLibAPI::m_kinetorArray.GetSize(); i++) {
         CIOLibAPI* pLib = static_cast<CIOLibAPI*>(CIOLibAPI::m_kinetorArray.GetAt(i));
         if (pLib != nullptr)
@@ -128,14 +130,16 @@ void SubmitAllClients(BOOLEAN bSet) {
 }
 
 void ReadCallback(PFN_SERVO_CALLBACK& pfnSource, void*& pSourceData, PFN_SERVO_CALLBACK& pfn,
-                  void*& pData) {
+                  void*& pData)
+{
     EnterCriticalSection(&cs);
     pfn = pfnSource;
     pData = pSourceData;
     LeaveCriticalSection(&cs);
 }
 
-void* servo_thread(void*) {
+void* servo_thread(void*)
+{
     t_bOnServoThread = true;
 
     PFN_SERVO_CALLBACK pfnPre = nullptr;
@@ -195,7 +199,8 @@ void* servo_thread(void*) {
 }
 
 // Joins a servo thread that ended by itself. Called with mutex_servo_loop_start_stop held.
-void ReapServoThread() {
+void ReapServoThread()
+{
     if (!g_bServoThreadJoinable || t_bOnServoThread)
         return;
     if (pthread_join(servo_loop_tid, nullptr) != 0)
@@ -205,7 +210,8 @@ void ReapServoThread() {
 
 // Creates the servo thread, real-time when the process may have it. Returns the
 // pthread_create result. Called with mutex_servo_loop_start_stop held.
-int CreateServoThread() {
+int CreateServoThread()
+{
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0)
         return EAGAIN;
@@ -245,7 +251,8 @@ int CreateServoThread() {
 }
 
 // The shutdown on SIGINT: stop the loop, disable and destroy every device, end the process.
-void ShutdownOnInterrupt() {
+void ShutdownOnInterrupt()
+{
     stopServoLoop();
     cleanupKinetors();
     exit(-1);
@@ -255,7 +262,8 @@ void ShutdownOnInterrupt() {
 // a signal handler: an interrupt landing in malloc or in one of the loop's own locks would
 // hang the process with its motors still enabled. The handler therefore only wakes this
 // thread, which runs the shutdown with SIGINT blocked.
-void* interrupt_thread(void*) {
+void* interrupt_thread(void*)
+{
     while (sem_wait(&g_semInterrupt) != 0) {
         if (errno != EINTR)
             return nullptr;
@@ -264,7 +272,8 @@ void* interrupt_thread(void*) {
     return nullptr;
 }
 
-void signal_handler(int) {
+void signal_handler(int)
+{
     if (g_bInterruptThread.load())
         sem_post(&g_semInterrupt);
     else
@@ -272,7 +281,8 @@ void signal_handler(int) {
 }
 
 // Starts the thread that carries out the shutdown. Called once, from initOSExtender.
-void StartInterruptThread() {
+void StartInterruptThread()
+{
     if (sem_init(&g_semInterrupt, 0, 0) != 0)
         return;
     CInterruptBlock block;
@@ -286,7 +296,8 @@ void StartInterruptThread() {
     pthread_attr_destroy(&attr);
 }
 
-bool ContainsNoCase(const char* pszText, const char* pszWord) {
+bool ContainsNoCase(const char* pszText, const char* pszWord)
+{
     const size_t nWord = strlen(pszWord);
     for (const char* p = pszText; *p != '\0'; p++) {
         size_t i = 0;
@@ -301,7 +312,8 @@ bool ContainsNoCase(const char* pszText, const char* pszWord) {
 
 }  // namespace
 
-bool SetServoProcPaths(const char* pszCpuInfo, const char* pszOsRelease) {
+bool SetServoProcPaths(const char* pszCpuInfo, const char* pszOsRelease)
+{
     const char* pszCpu = pszCpuInfo != nullptr ? pszCpuInfo : kDefaultCpuInfoPath;
     const char* pszOs = pszOsRelease != nullptr ? pszOsRelease : kDefaultOsReleasePath;
     if (strlen(pszCpu) >= sizeof(g_szCpuInfoPath) || strlen(pszOs) >= sizeof(g_szOsReleasePath))
@@ -311,7 +323,8 @@ bool SetServoProcPaths(const char* pszCpuInfo, const char* pszOsRelease) {
     return true;
 }
 
-bool is_mp_sys() {
+bool is_mp_sys()
+{
     FILE* pFile = fopen(g_szCpuInfoPath, "r");
     if (pFile == nullptr) {
         fprintf(stderr, "fopen FAILURE\n");
@@ -348,7 +361,8 @@ bool is_mp_sys() {
     return bResult;
 }
 
-bool is_smp_kernel() {
+bool is_smp_kernel()
+{
     FILE* pFile = fopen(g_szOsReleasePath, "r");
     if (pFile == nullptr)
         return false;
@@ -360,7 +374,8 @@ bool is_smp_kernel() {
     return ContainsNoCase(szBuffer, "smp");
 }
 
-void cleanupKinetors() {
+void cleanupKinetors()
+{
     for (int i = 0; i < CIOLibAPI::m_kinetorArray.GetSize(); i++) {
         CIOLibAPI* pLib = static_cast<CIOLibAPI*>(CIOLibAPI::m_kinetorArray.GetAt(i));
         if (pLib == nullptr)
@@ -377,7 +392,8 @@ uint64_t GetServoCycleTime() { return g_cycle_time.load(); }
 
 extern "C" {
 
-int initOSExtender(void) {
+int initOSExtender(void)
+{
     OSE_TRACE(3, "Entered");
     pthread_mutex_lock(&mutex_ose_initialize);
     if (g_ose_initialized.load()) {
@@ -393,7 +409,8 @@ int initOSExtender(void) {
     return 0;
 }
 
-int startServoLoop(int (*userCallback)(void*), void* userData) {
+int startServoLoop(int (*userCallback)(void*), void* userData)
+{
     OSE_TRACE(3, "Entered");
     if (!g_ose_initialized.load()) {
         OSE_TRACE(1, "os extender not initialized");
@@ -449,7 +466,8 @@ int startServoLoop(int (*userCallback)(void*), void* userData) {
     return nResult;
 }
 
-void stopServoLoop(void) {
+void stopServoLoop(void)
+{
     OSE_TRACE(3, "Entered");
     // From the tick callback the loop can only be asked to end: the thread cannot wait
     // for itself, and the starter may still hold the start/stop lock on the first tick.
@@ -477,7 +495,8 @@ void stopServoLoop(void) {
     pthread_mutex_unlock(&mutex_servo_loop_start_stop);
 }
 
-int setServoLoopRate(ULONG nUpdateRate) {
+int setServoLoopRate(ULONG nUpdateRate)
+{
     int nResult = -8;
     OSE_TRACE(3, "Entered");
     EnterCriticalSection(&cs);
@@ -506,21 +525,24 @@ int setServoLoopRate(ULONG nUpdateRate) {
 
 double getServoLoopTimeStamp(void) { return gServoLoopTimer.GetTime(); }
 
-void setPreServoCallback(int (*preCallback)(void*), void* userData) {
+void setPreServoCallback(int (*preCallback)(void*), void* userData)
+{
     EnterCriticalSection(&cs);
     preServoCallback = preCallback;
     preServoUserData = userData;
     LeaveCriticalSection(&cs);
 }
 
-void setPostServoCallback(int (*postCallback)(void*), void* userData) {
+void setPostServoCallback(int (*postCallback)(void*), void* userData)
+{
     EnterCriticalSection(&cs);
     postServoCallback = postCallback;
     postServoUserData = userData;
     LeaveCriticalSection(&cs);
 }
 
-void setServoErrorCallback(void (*errorCallback)(int, void*), void* userData) {
+void setServoErrorCallback(void (*errorCallback)(int, void*), void* userData)
+{
     EnterCriticalSection(&cs);
     servoErrorCallback = errorCallback;
     servoErrorUserData = userData;

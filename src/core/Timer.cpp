@@ -15,11 +15,13 @@ const int kMaxWindow = TIMER_HISTORY_SIZE - 1;
 CTimer::CTimer()
     : m_countsPerSec(1.0f), m_current(0), m_filterSize(0), m_filterSizeInst(0),
       m_updateRate(0.0f), m_updateRateInst(0.0f), m_filterTime(0.0f), m_filterConst(0.0f),
-      m_runs(0) {
+      m_runs(0)
+{
     memset(m_tsHistory, 0, sizeof(m_tsHistory));
 }
 
-void CTimer::Init() {
+void CTimer::Init()
+{
     m_countsPerSec = 10000000.0f;
     m_runs = 0;
     m_current = 0;
@@ -29,7 +31,8 @@ void CTimer::Init() {
         GetClockWithRolloverCheck(&m_tsHistory[i]);
 }
 
-int CTimer::WindowFor(float fRate) const {
+int CTimer::WindowFor(float fRate) const
+{
     // The product is clamped while still a float: an infinite or undefined rate (two
     // samples with the same count) must not reach the integer conversion.
     float fWindow = m_filterConst * fRate;
@@ -45,7 +48,8 @@ int CTimer::WindowFor(float fRate) const {
     return n;
 }
 
-void CTimer::Update() {
+void CTimer::Update()
+{
     if (m_runs < TIMER_HISTORY_SIZE)
         m_runs++;
     m_current = (m_current + 1) % TIMER_HISTORY_SIZE;
@@ -78,7 +82,8 @@ void CTimer::Update() {
 
 CIntervalTimer::CIntervalTimer() : m_tsStarted(0.0) { Restart(); }
 
-double CIntervalTimer::Now() {
+double CIntervalTimer::Now()
+{
     struct timeval tv;
     gettimeofday(&tv, nullptr);
     return (double)tv.tv_sec + (double)tv.tv_usec / 1000000.0;

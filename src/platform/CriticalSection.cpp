@@ -11,7 +11,8 @@ namespace {
 
 bool IsMPSystem() { return __atomic_load_n(&g_mp_system, __ATOMIC_RELAXED); }
 
-BOOL InitRecursive(LPCRITICAL_SECTION lpCriticalSection, DWORD dwSpinCount) {
+BOOL InitRecursive(LPCRITICAL_SECTION lpCriticalSection, DWORD dwSpinCount)
+{
     pthread_mutexattr_t attr;
     if (pthread_mutexattr_init(&attr) != 0)
         return FALSE;
@@ -30,26 +31,30 @@ extern "C" {
 
 void setIsMPSystem(bool bIsMPSystem) { __atomic_store_n(&g_mp_system, bIsMPSystem, __ATOMIC_RELAXED); }
 
-void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
     if (lpCriticalSection == nullptr)
         return;
     InitRecursive(lpCriticalSection, 0);
 }
 
-BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection, DWORD dwSpinCount) {
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection, DWORD dwSpinCount)
+{
     if (lpCriticalSection == nullptr)
         return FALSE;
     return InitRecursive(lpCriticalSection, dwSpinCount);
 }
 
-void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
     if (lpCriticalSection == nullptr)
         return;
     pthread_mutex_destroy(&lpCriticalSection->mutex);
     lpCriticalSection->dwSpinCount = 0;
 }
 
-void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
     if (lpCriticalSection == nullptr)
         return;
     if (IsMPSystem()) {
@@ -63,13 +68,15 @@ void EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     pthread_mutex_lock(&lpCriticalSection->mutex);
 }
 
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
     if (lpCriticalSection == nullptr)
         return FALSE;
     return pthread_mutex_trylock(&lpCriticalSection->mutex) == 0 ? TRUE : FALSE;
 }
 
-void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+void LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+{
     if (lpCriticalSection == nullptr)
         return;
     pthread_mutex_unlock(&lpCriticalSection->mutex);
