@@ -1,6 +1,7 @@
 #include "sim/SimEPPPort.h"
 
 #include <errno.h>
+#include <stdint.h>
 #include <string.h>
 
 #include <linux/parport.h>
@@ -44,6 +45,7 @@ void CSimEPPPort::Reset()
         // DACs at zero torque until the host writes.
         for (int d = 0; d < 3; d++)
             PutWord(m_aModules[i].aucOut, 2 * d, 2047);
+        m_aModules[i].nAmpLineFallNs = INT64_MIN;
     }
     m_bClaimed = FALSE;
     m_nMode = 0;
@@ -56,7 +58,7 @@ void CSimEPPPort::Reset()
 }
 
 void CSimEPPPort::SetModule(int nModule, CSimArm* pArm, int nMotorBase, BOOLEAN bGimbalEncodersOnPots,
-                            int64_t nNowNs)
+                            BOOLEAN bTimeoutCircuit, int64_t nNowNs)
 {
     if (nModule < 0 || nModule >= SIM_EPP_MODULES)
         return;
@@ -64,7 +66,10 @@ void CSimEPPPort::SetModule(int nModule, CSimArm* pArm, int nMotorBase, BOOLEAN 
     m.pArm = pArm;
     m.nMotorBase = nMotorBase;
     m.bGimbalEncodersOnPots = bGimbalEncodersOnPots;
+    m.bTimeoutCircuit = bTimeoutCircuit;
     m.nLastWatchdogChangeNs = nNowNs;
+    m.bAmpLineHigh = FALSE;
+    m.nAmpLineFallNs = INT64_MIN;
 }
 
 SIM_EPP_MODULE* CSimEPPPort::GetModule(int nModule)
@@ -342,7 +347,13 @@ void CSimEPPPort::ApplyModule(int nModule, int64_t nNowNs)
     }
     UCHAR ucMisc = m.aucOut[kOutMisc];
     if (m.nMotorBase == 0) {
-        bool bEnabled = (ucMisc & 0x08) && !m.bSilent && WatchdogSatisfied(nModule, nNowNs);
+        BOOLEAN bLineHigh = (ucMisc & 0x08) ? TRUE : FALSE;
+        if (m.bAmpLineHigh && !bLineHigh)
+            m.nAmpLineFallNs = nNowNs;
+        m.bAmpLineHigh = bLineHigh;
+        bool bHeld = bLineHigh || (m.bTimeoutCircuit && m.nAmpLineFallNs != INT64_MIN &&
+                                   nNowNs - m.nAmpLineFallNs < SIM_EPP_AMP_HOLD_NS);
+        bool bEnabled = bHeld && !m.bSilent && WatchdogSatisfied(nModule, nNowNs);
         m.pArm->SetAmplifiersEnabled(bEnabled);
     }
     if (ucMisc & 0x10)

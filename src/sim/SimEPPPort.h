@@ -27,6 +27,10 @@
 #define SIM_EPP_CONTROL_IRQ 0x10
 // The device's watchdog is satisfied for this long after the last new counter value.
 #define SIM_EPP_WATCHDOG_WINDOW_NS 100000000LL
+// On a board with the timeout circuit the amplifier-enable input is retriggerable: a line
+// pulsed once per tick keeps the amplifiers on; once it stays low they drop out after this
+// hold time. A board without it switches them by the line's level.
+#define SIM_EPP_AMP_HOLD_NS 2500000LL
 
 // One interface module on the chain: the base electronics of an arm (motors 0..2), or the
 // gimbal electronics of a 6-DOF arm (motors 3..5).
@@ -34,10 +38,13 @@ typedef struct _SIM_EPP_MODULE {
     CSimArm* pArm;              // null: nothing answers at these addresses
     int nMotorBase;             // 0 base module, 3 gimbal module
     BOOLEAN bGimbalEncodersOnPots;  // base module of an arm with gimbal encoders on usPot0..2
+    BOOLEAN bTimeoutCircuit;    // the enable line drives a retriggerable timeout circuit
     UCHAR aucOut[SIM_EPP_OUTPUT_SIZE];  // output-block registers as last written
     UCHAR aucSnapshot[SIM_EPP_INPUT_SIZE];  // input block latched at the start of a read
     UCHAR ucTimerCnt;
     int64_t nLastWatchdogChangeNs;
+    BOOLEAN bAmpLineHigh;       // amplifier-enable line as last applied
+    int64_t nAmpLineFallNs;     // when it last went low
     int nEchoErrors;            // injected: so many block reads echo a wrong counter
     BOOLEAN bSilent;            // injected: the module does not answer (lost communication)
     ULONG nBlockReads;
@@ -52,7 +59,7 @@ public:
     void Reset();
     // Puts an arm on the chain at position nModule; nMotorBase 0 or 3.
     void SetModule(int nModule, CSimArm* pArm, int nMotorBase, BOOLEAN bGimbalEncodersOnPots,
-                   int64_t nNowNs);
+                   BOOLEAN bTimeoutCircuit, int64_t nNowNs);
     SIM_EPP_MODULE* GetModule(int nModule);
 
     // ppdev requests; return 0 or -1 with errno.

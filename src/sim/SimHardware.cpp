@@ -436,18 +436,24 @@ void CSimHardware::WireEPPPort()
     CSimArm* pNew1 = nullptr;
     int nBase1 = 0;
     BOOLEAN bPots1 = FALSE;
+    SIM_ARM_ENTRY* pEntry1 = nullptr;
     if (pFirst && pFirst->bDouble) {
         pNew1 = pFirst->pArm;
         nBase1 = 3;
+        pEntry1 = pFirst;
     } else if (pSecond) {
         pNew1 = pSecond->pArm;
         bPots1 = pSecond->bGimbalEncoders;
+        pEntry1 = pSecond;
     }
+    // The configuration says whether the board carries the amplifiers' timeout circuit.
+    BOOLEAN bTimeout0 = (pFirst && pFirst->pConfig->m_nTimeoutCircuit) ? TRUE : FALSE;
+    BOOLEAN bTimeout1 = (pEntry1 && pEntry1->pConfig->m_nTimeoutCircuit) ? TRUE : FALSE;
     // Modules already on the chain keep their registers; only new ones power up.
     if (pOld0 != pNew0 || !pNew0)
-        m_eppPort.SetModule(0, pNew0, 0, pFirst ? pFirst->bGimbalEncoders : FALSE, nNow);
+        m_eppPort.SetModule(0, pNew0, 0, pFirst ? pFirst->bGimbalEncoders : FALSE, bTimeout0, nNow);
     if (pOld1 != pNew1 || !pNew1)
-        m_eppPort.SetModule(1, pNew1, nBase1, bPots1, nNow);
+        m_eppPort.SetModule(1, pNew1, nBase1, bPots1, bTimeout1, nNow);
 }
 
 CSimPCICard* CSimHardware::PCICard(int nUnit)

@@ -20,6 +20,7 @@
 #include "platform/TimeSample.h"
 #include "sim/SimArm.h"
 #include "sim/SimDeviceNodes.h"
+#include "sim/SimEPPPort.h"
 #include "sim/SimHardware.h"
 #include "sim/SimOptions.h"
 #include "sim/SimPCICard.h"
@@ -206,12 +207,137 @@ TEST_F(SimHardwareTest, RegisterMapAndDirectionSwitch)
     ReadData(&ucFloat, 1, true);
     EXPECT_EQ(0xFF, ucFloat);
 
-    // Encoder reset bit: counters read 0 while it is held.
+    // Encoder reset bit: counters read 0 while it is held. The enable line falls with it;
+    // the timeout circuit keeps the amplifiers on for its hold time and the first tick
+    // after that finds them off.
     aucOut[6] = 0x10;
     WriteAddress(16);
     WriteData(aucOut, sizeof(aucOut));
     EXPECT_EQ(0, pArm->GetEncoderCounter(0));
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    SimAdvance(SIM_EPP_AMP_HOLD_NS + 1000000LL);
     EXPECT_FALSE(pArm->GetAmplifiersEnabled());
+    EXPECT_EQ(0, pArm->GetEncoderCounter(0));
+}
+
+TEST_F(SimHardwareTest, AmplifierTimeoutCircuitBridgesTheWatchdogPulse)
+{
+    CKinetorDevice config = Config(0, KINETOR_MODEL_ALTURA_A, KINETOR_CARD_EPP, 1, 2);
+    ASSERT_NE(0u, config.m_nTimeoutCircuit);
+    CSimArm* pArm = SimAttachArm(config, 0);
+    ASSERT_NE(nullptr, pArm);
+    OpenPort();
+    // Zero torque, timer flags off (ticks stay at 1 ms), a fresh watchdog value per write.
+    UCHAR aucOut[8] = {0xFF, 0x07, 0xFF, 0x07, 0xFF, 0x07, 0x00, 0x01};
+    auto write = [&](bool bLineHigh) {
+        aucOut[6] = bLineHigh ? 0x08 : 0x00;
+        aucOut[7]++;
+        WriteAddress(16);
+        WriteData(aucOut, sizeof(aucOut));
+    };
+    EXPECT_FALSE(pArm->GetAmplifiersEnabled());
+
+    // Pulsed once per 1 ms tick, as the library does with every force command: on at every
+    // write and at every tick in between, over a hundred ticks.
+    int nWrites = 0;
+    int nOffAtWrite = 0;
+    int nOffAtTick = 0;
+    for (int n = 0; n < 100; n++) {
+        write(n % 2 == 0);
+        nWrites++;
+        if (!pArm->GetAmplifiersEnabled())
+            nOffAtWrite++;
+        uint64_t nTicks = SimTickCount();
+        // Two register requests of 25 us each went to the write; the rest of the tick.
+        SimAdvance(1000000LL - 2 * 25000LL);
+        ASSERT_EQ(nTicks + 1, SimTickCount()) << n;
+        if (!pArm->GetAmplifiersEnabled())
+            nOffAtTick++;
+    }
+    EXPECT_EQ(100, nWrites);
+    EXPECT_EQ(0, nOffAtWrite);
+    EXPECT_EQ(0, nOffAtTick);
+
+    // Held low (the last pulse above left it high): the fall is at the write. Put it
+    // 0.2 ms after a tick: the next ticks come 0.8, 1.8, 2.8 ms later, and the hold of 2.5 ms
+    // has run out only at the third.
+    write(true);
+    int64_t nPhase = SimNowNs() % 1000000LL;
+    SimAdvance(1000000LL - nPhase + 200000LL - 2 * 25000LL);
+    write(false);
+    int64_t nFall = SimNowNs();
+    ASSERT_EQ(200000LL, nFall % 1000000LL);
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    SimAdvance(800000LL);  // first tick, 0.8 ms
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    SimAdvance(1000000LL);  // 1.8 ms
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    SimAdvance(650000LL);  // 2.45 ms: no tick since, and not yet run out either
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    SimAdvance(350000LL);  // third tick, 2.8 ms
+    EXPECT_EQ(2800000LL, SimNowNs() - nFall);
+    EXPECT_FALSE(pArm->GetAmplifiersEnabled());
+    SimAdvance(10000000LL);
+    EXPECT_FALSE(pArm->GetAmplifiersEnabled());
+
+    // A fall just before a tick: ticks 0.1, 1.1, 2.1 ms later keep the amplifiers on; the
+    // tick at 3.1 ms finds the hold run out.
+    write(true);
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    nPhase = SimNowNs() % 1000000LL;
+    SimAdvance(1000000LL - nPhase + 900000LL - 2 * 25000LL);
+    write(false);
+    nFall = SimNowNs();
+    ASSERT_EQ(900000LL, nFall % 1000000LL);
+    SimAdvance(2100000LL);
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    SimAdvance(1000000LL);
+    EXPECT_FALSE(pArm->GetAmplifiersEnabled());
+
+    // Held high, with the watchdog fed: on, tick after tick, without any edge.
+    write(true);
+    for (int n = 0; n < 50; n++) {
+        SimAdvance(1000000LL);
+        EXPECT_TRUE(pArm->GetAmplifiersEnabled()) << n;
+        if (n % 10 == 9)
+            write(true);
+    }
+    // The line alone is not enough: once the watchdog value stops changing for its window,
+    // a line held high no longer powers them either.
+    SimAdvance(SIM_EPP_WATCHDOG_WINDOW_NS + 1000000LL);
+    EXPECT_FALSE(pArm->GetAmplifiersEnabled());
+}
+
+TEST_F(SimHardwareTest, BoardWithoutTimeoutCircuitSwitchesAmplifiersByLevel)
+{
+    CKinetorDevice config = Config(0, KINETOR_MODEL_BRAVIS, KINETOR_CARD_EPP, 1, 2);
+    config.m_nTimeoutCircuit = 0;
+    CSimArm* pArm = SimAttachArm(config, 0);
+    ASSERT_NE(nullptr, pArm);
+    OpenPort();
+    UCHAR aucOut[8] = {0xFF, 0x07, 0xFF, 0x07, 0xFF, 0x07, 0x08, 0x01};
+    WriteAddress(16);
+    WriteData(aucOut, sizeof(aucOut));
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    SimAdvance(1000000LL);
+    EXPECT_TRUE(pArm->GetAmplifiersEnabled());
+    // Low: off at once, and a pulse once per tick powers them only while it is high.
+    aucOut[6] = 0x00;
+    aucOut[7]++;
+    WriteAddress(16);
+    WriteData(aucOut, sizeof(aucOut));
+    EXPECT_FALSE(pArm->GetAmplifiersEnabled());
+    int nOn = 0;
+    for (int n = 0; n < 10; n++) {
+        aucOut[6] = (n % 2 == 0) ? 0x08 : 0x00;
+        aucOut[7]++;
+        WriteAddress(16);
+        WriteData(aucOut, sizeof(aucOut));
+        SimAdvance(1000000LL - 2 * 25000LL);
+        if (pArm->GetAmplifiersEnabled())
+            nOn++;
+    }
+    EXPECT_EQ(5, nOn);
 }
 
 TEST_F(SimHardwareTest, PortRequestsNeedAClaimAndUnknownRequestsFail)
