@@ -143,7 +143,12 @@ int CKinetor3DOFDevice::EnableAmplifiers(bool bOn)
 {
     if (m_pConnection == nullptr)
         return MapError(NO_CONNECTION);
-    return MapError(m_pConnection->EnableBaseAmplifiers(bOn ? 1 : 0));
+    int r = m_pConnection->EnableBaseAmplifiers(bOn ? 1 : 0);
+    // The watchdog pulse toggles from the level it last wrote; once the line has been
+    // switched off here, its next pulse must raise it again, not write low a second time.
+    if (r == 1 && !bOn)
+        m_nAmpEnableBit = 0;
+    return MapError(r);
 }
 
 int CKinetor3DOFDevice::ResetEncoders()

@@ -79,6 +79,9 @@ int CKinetor6DOFDevice::EnableAmplifiers(bool bOn)
     r = m_pConnection->EnableGimbalAmplifiers(bLevel);
     if (r != 1)
         return MapError(r);
+    // As for the base model: the next watchdog pulse raises the line that was switched off.
+    if (!bOn)
+        m_nAmpEnableBit = 0;
     return 0;
 }
 

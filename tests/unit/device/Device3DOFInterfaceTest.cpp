@@ -371,6 +371,22 @@ TEST_F(Device3DOFInterface, WatchDogWithoutWaitRunsOnePassAndTogglesTheEnableLin
     EXPECT_EQ(2, s.m_nAmpLog);
 }
 
+TEST_F(Device3DOFInterface, WatchDogPulseRaisesALineSwitchedOffInBetween)
+{
+    std::unique_ptr<CProbe3DOFDevice> dev(Make());
+    ASSERT_EQ(0, dev->OpenConnection(2));
+    CConnectionScript& s = h.m_script;
+
+    EXPECT_EQ(0, dev->EnableWatchDog(true, false));  // line high
+    EXPECT_EQ(0, dev->EnableAmplifiers(false));        // switched off directly
+    EXPECT_EQ(0, dev->EnableWatchDog(true, false));
+    ASSERT_EQ(3, s.m_nAmpLog);
+    EXPECT_EQ(0, s.m_anAmpLevel[1]);
+    // Writing low again would keep the amplifiers off through the next tick.
+    EXPECT_EQ(1, s.m_anAmpLevel[2]);
+    EXPECT_EQ(1, dev->AmpEnableBit());
+}
+
 TEST_F(Device3DOFInterface, WatchDogWaitsUntilTheFaultClears)
 {
     std::unique_ptr<CProbe3DOFDevice> dev(Make());
