@@ -5,14 +5,6 @@
 
 #include "device/KinetorBravisDevice.h"
 
-namespace {
-
-// What a CIOConnection without an inner connection answers; used when the model has no
-// connection at all, so a call before OpenConnection is an error rather than a crash.
-const int NO_CONNECTION = -11;
-
-}  // namespace
-
 CKinetorCirrelDevice::CKinetorCirrelDevice(char* pszKinetorName, int nCardType, unsigned long nUnit,
                                            bool bGimbalPresent, _KINETOR_DEVICE_DATA* pDevData)
     : CKinetor3DOFDevice(pszKinetorName, nCardType, nUnit, bGimbalPresent, pDevData),
