@@ -182,6 +182,13 @@ int CIOLibAPI::SendKinetorForce6DOF(float* f)
 
     if (m_nModelType != 4)
         f[3] = f[4] = f[5] = 0.0f;
+    // A component that is not a finite number is no force: the motors get none for it, and
+    // it must not become the last force either, or every later force-kick comparison
+    // against it would come out false and let any jump through.
+    for (int i = 0; i < 6; i++) {
+        if (!std::isfinite(f[i]))
+            f[i] = 0.0f;
+    }
 
     if (m_pDevice->CheckRampForces()) {
         m_bRampForces = 1;
