@@ -82,7 +82,8 @@ private:
 // Text of an Altura A or T configuration file (one motor type for joints 1 to 3).
 inline std::string AlturaConfigText(const char* pszName, const char* pszModel, int nL1, int nL2,
                                     const char* pszCard, int nUnit, int nTimeout, int nChannel,
-                                    int nMotorType) {
+                                    int nMotorType)
+{
     char sz[2048];
     snprintf(sz, sizeof(sz),
              "%s\n%s\n%d, %d\n%s\n0x378, %d\n%d, %d\n"
@@ -99,7 +100,8 @@ inline std::string AlturaConfigText(const char* pszName, const char* pszModel, i
 }
 
 // Text of a Bravis ("p") or Cirrel ("cirrel") configuration file on the parallel port.
-inline std::string BravisLikeConfigText(const char* pszName, const char* pszModel) {
+inline std::string BravisLikeConfigText(const char* pszName, const char* pszModel)
+{
     char sz[2048];
     snprintf(sz, sizeof(sz),
              "%s\n%s\n5500, 5500\nEPP\n0x378, 0\n1, 2\n"
@@ -224,7 +226,8 @@ public:
 
 // Snapshot of the handle table, to show that a failed open leaves it as it was. The first
 // object ever constructed gives the table its twenty slots, so those always count as there.
-inline std::vector<void*> TableSnapshot() {
+inline std::vector<void*> TableSnapshot()
+{
     std::vector<void*> v(20, nullptr);
     for (int i = 0; i < CIOLibAPI::m_kinetorArray.GetSize(); i++) {
         if (i < 20)

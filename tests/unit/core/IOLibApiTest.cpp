@@ -27,7 +27,8 @@ protected:
 };
 
 // Every handle-taking function must refuse the handle without touching anything.
-void ExpectAllRejected(int id) {
+void ExpectAllRejected(int id)
+{
     float v3[3] = {1, 2, 3}, v6[6] = {1, 2, 3, 4, 5, 6}, T4[4][4] = {{0}};
     double J[6][6] = {{0}};
     long l6[6] = {0};
@@ -130,7 +131,8 @@ void ExpectAllRejected(int id) {
     EXPECT_EQ(6.0f, v6[5]);
 }
 
-TEST_F(IOLibApiTest, InvalidHandlesAreRejectedEverywhere) {
+TEST_F(IOLibApiTest, InvalidHandlesAreRejectedEverywhere)
+{
     CIOLibAPI* p = new CIOLibAPI();   // makes sure the table has its 20 slots
     int nSlot = p->RegisterInTable();
     ASSERT_GE(nSlot, 0);
@@ -144,14 +146,16 @@ TEST_F(IOLibApiTest, InvalidHandlesAreRejectedEverywhere) {
     }
 }
 
-TEST_F(IOLibApiTest, ConstantStrings) {
+TEST_F(IOLibApiTest, ConstantStrings)
+{
     EXPECT_STREQ("4.3.2", get_library_version());
     EXPECT_STREQ("Tandrel Technologies, Inc.", get_vendor_string());
     CIOLibAPI obj;
     EXPECT_STREQ("4.3.2", obj.GetLibraryVersion());
 }
 
-TEST_F(IOLibApiTest, SlotsAreReusedLowestFirstAndOnlyTwentyAreReachable) {
+TEST_F(IOLibApiTest, SlotsAreReusedLowestFirstAndOnlyTwentyAreReachable)
+{
     CIOLibAPI::m_kinetorArray.SetSize(20, -1);
     for (int i = 0; i < 20; i++)
         CIOLibAPI::m_kinetorArray.SetAt(i, nullptr);
@@ -189,7 +193,8 @@ TEST_F(IOLibApiTest, SlotsAreReusedLowestFirstAndOnlyTwentyAreReachable) {
 
 // Opening without an attached arm fails in the model or its connection, never in the
 // configuration; with a simulated arm it succeeds. Either way nothing is left behind.
-void ExpectOpenedOrFailedCleanly(int r, const std::vector<void*>& before) {
+void ExpectOpenedOrFailedCleanly(int r, const std::vector<void*>& before)
+{
     if (r >= 0)
         EXPECT_EQ(0, disable_kinetor(r));
     else
@@ -197,7 +202,8 @@ void ExpectOpenedOrFailedCleanly(int r, const std::vector<void*>& before) {
     EXPECT_EQ(before, TableSnapshot());
 }
 
-TEST_F(IOLibApiTest, NameLongerThanTheBufferIsRefusedNotCut) {
+TEST_F(IOLibApiTest, NameLongerThanTheBufferIsRefusedNotCut)
+{
     // A configuration named by the first 127 characters of the names below.
     std::string strStored(127, 'n');
     ASSERT_TRUE(m_env.WriteFile("Kinetor0.ini", AlturaConfigText(strStored.c_str(), "a", 8250, 8250,
@@ -211,14 +217,16 @@ TEST_F(IOLibApiTest, NameLongerThanTheBufferIsRefusedNotCut) {
     EXPECT_EQ(m_before, TableSnapshot());
 }
 
-TEST_F(IOLibApiTest, UnknownNameGivesMinusFiveAndLeavesTheTable) {
+TEST_F(IOLibApiTest, UnknownNameGivesMinusFiveAndLeavesTheTable)
+{
     ASSERT_TRUE(m_env.WriteFile("Kinetor0.ini", AlturaConfigText("Arm", "a", 8250, 8250, "EPP", 0, 1, 2, 20)));
     char szName[] = "NoSuchArm";
     EXPECT_EQ(-5, init_kinetor(szName));
     EXPECT_EQ(m_before, TableSnapshot());
 }
 
-TEST_F(IOLibApiTest, ValidConfigurationOpensOrFailsCleanly) {
+TEST_F(IOLibApiTest, ValidConfigurationOpensOrFailsCleanly)
+{
     ASSERT_TRUE(m_env.WriteFile("Kinetor0.ini", AlturaConfigText("Arm", "a", 8250, 8250, "EPP", 0, 1, 2, 20)));
     char szName[] = "Arm";
     char szEmpty[] = "";
@@ -226,7 +234,8 @@ TEST_F(IOLibApiTest, ValidConfigurationOpensOrFailsCleanly) {
     ExpectOpenedOrFailedCleanly(init_kinetor(szEmpty), m_before);
 }
 
-TEST_F(IOLibApiTest, ConfigureDerivesTheDeviceParameters) {
+TEST_F(IOLibApiTest, ConfigureDerivesTheDeviceParameters)
+{
     ASSERT_TRUE(m_env.WriteFile("Kinetor1.ini", AlturaConfigText("First", "a", 8250, 8250, "EPP", 1, 0, 2, 90)));
     ASSERT_TRUE(m_env.WriteFile("Kinetor3.ini", AlturaConfigText("Second", "a", 5500, 8250, "EPP", 0, 1, 0, 20)));
 
@@ -292,7 +301,8 @@ TEST_F(IOLibApiTest, ConfigureDerivesTheDeviceParameters) {
     EXPECT_FLOAT_EQ(12.2f / 32768.0f, obj2.GetMemberData()->fApT[0]);
 }
 
-TEST_F(IOLibApiTest, ConfigurationErrors) {
+TEST_F(IOLibApiTest, ConfigurationErrors)
+{
     // A name of 200 characters is compared by its first 127 only.
     std::string strName(127, 'x');
     ASSERT_TRUE(m_env.WriteFile("Kinetor0.ini", AlturaConfigText(strName.c_str(), "a", 8250, 8250, "EPP", 0, 1, 2, 20)));
@@ -317,7 +327,8 @@ TEST_F(IOLibApiTest, ConfigurationErrors) {
     EXPECT_EQ(-5, objBroken.ConfigureByDataSource(szBroken));
 }
 
-TEST_F(IOLibApiTest, ModelStrings) {
+TEST_F(IOLibApiTest, ModelStrings)
+{
     struct {
         const char* pszModel;
         int nL1, nL2;
@@ -352,7 +363,8 @@ TEST_F(IOLibApiTest, ModelStrings) {
     EXPECT_EQ(-10, c.ReadStatusLight());
 }
 
-TEST_F(IOLibApiTest, MotorParametersFollowCardType) {
+TEST_F(IOLibApiTest, MotorParametersFollowCardType)
+{
     CIOLibAPI obj;
     _KINETOR_DEVICE_DATA& d = *obj.GetMemberData();
     const int anTypes[6] = {90, 15, 7, 8, 20, 33};
@@ -385,7 +397,8 @@ TEST_F(IOLibApiTest, MotorParametersFollowCardType) {
     EXPECT_EQ(0, obj4.CheckForGimbal());
 }
 
-TEST_F(IOLibApiTest, TempCheckSwitchedOffByMerePresenceOfTheVariable) {
+TEST_F(IOLibApiTest, TempCheckSwitchedOffByMerePresenceOfTheVariable)
+{
     {
         CIOLibAPI obj;
         EXPECT_EQ(1, obj.m_bTempCheckEnabled);
@@ -398,7 +411,8 @@ TEST_F(IOLibApiTest, TempCheckSwitchedOffByMerePresenceOfTheVariable) {
     EXPECT_EQ(0, obj.m_bForceKickSafetyEnabled);
 }
 
-TEST_F(IOLibApiTest, InfoCopiesOnlyWhatTheCallerAsksFor) {
+TEST_F(IOLibApiTest, InfoCopiesOnlyWhatTheCallerAsksFor)
+{
     CIOLibAPI* p = new CIOLibAPI();
     p->m_devInfo.hasGimbal = 1;
     p->m_devInfo.is6DOF = 2;
@@ -421,7 +435,8 @@ TEST_F(IOLibApiTest, InfoCopiesOnlyWhatTheCallerAsksFor) {
     delete p;
 }
 
-TEST_F(IOLibApiTest, ResetNeededOnlyForModelsHomedAtTheirResetPosition) {
+TEST_F(IOLibApiTest, ResetNeededOnlyForModelsHomedAtTheirResetPosition)
+{
     ASSERT_TRUE(m_env.WriteFile("Kinetor0.ini", BravisLikeConfigText("Bravis", "p")));
     ASSERT_TRUE(m_env.WriteFile("Kinetor2.ini", BravisLikeConfigText("Cirrel", "cirrel")));
     ASSERT_TRUE(m_env.WriteFile("Kinetor5.ini", AlturaConfigText("Altura", "a", 8250, 8250, "EPP", 0, 1, 2, 20)));

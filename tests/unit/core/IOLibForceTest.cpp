@@ -14,7 +14,8 @@ using ForceTest = DeviceDoubleTest;
 
 float Length3(const std::vector<float>& v) { return sqrtf(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 
-TEST_F(ForceTest, CommandsNeedForcesEnabled) {
+TEST_F(ForceTest, CommandsNeedForcesEnabled)
+{
     float f[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(-12, m_obj.SendKinetorForce6DOF(f));
     long dac[6] = {0};
@@ -26,7 +27,8 @@ TEST_F(ForceTest, CommandsNeedForcesEnabled) {
     EXPECT_EQ(4.0f, f[3]);   // nothing touched before the check
 }
 
-TEST_F(ForceTest, EnableAndDisable) {
+TEST_F(ForceTest, EnableAndDisable)
+{
     ASSERT_EQ(0, m_obj.EnableKinetorForces(1));
     EXPECT_EQ(1, m_pFake->m_nAmpOn);   // no watchdog circuit: amplifiers switched directly
     EXPECT_EQ(1, m_obj.IsKinetorForcesEnabled());
@@ -45,7 +47,8 @@ TEST_F(ForceTest, EnableAndDisable) {
     EXPECT_EQ(0, m_obj.EnableKinetorForces(0));
 }
 
-TEST_F(ForceTest, EnablingKeepsEveryActiveWatchdogFed) {
+TEST_F(ForceTest, EnablingKeepsEveryActiveWatchdogFed)
+{
     // A second open device with forces on must be fed while this one enables.
     CIOLibAPI* pOther = new CIOLibAPI();
     CFakeHapticDevice* pOtherFake = new CFakeHapticDevice(pOther->m_szKinetorName, pOther->GetMemberData());
@@ -61,7 +64,8 @@ TEST_F(ForceTest, EnablingKeepsEveryActiveWatchdogFed) {
     m_obj.DisableKinetor();
 }
 
-TEST_F(ForceTest, ResetZeroesTheMotionStateAndNeedsTheWatchdogWithForcesOn) {
+TEST_F(ForceTest, ResetZeroesTheMotionStateAndNeedsTheWatchdogWithForcesOn)
+{
     for (int i = 0; i < 6; i++) {
         Data().lRawEncoders[i] = 1000 + i;
         Data().fJointAngles[i] = 1.0f;
@@ -84,7 +88,8 @@ TEST_F(ForceTest, ResetZeroesTheMotionStateAndNeedsTheWatchdogWithForcesOn) {
     EXPECT_EQ(0, obj.m_bHasBeenReset);
 }
 
-TEST_F(ForceTest, ForceRampsUpLinearlyInTheRequestedDirection) {
+TEST_F(ForceTest, ForceRampsUpLinearlyInTheRequestedDirection)
+{
     ASSERT_EQ(0, m_obj.EnableKinetorForces(1));
     float f[3] = {6.0f, 8.0f, 0.0f};   // length 10
     // The limit is nRuns x 0.5 / 1000, so 0.0005 per update from zero.
@@ -121,7 +126,8 @@ TEST_F(ForceTest, ForceRampsUpLinearlyInTheRequestedDirection) {
     EXPECT_EQ(0, Data().nRuns);
 }
 
-TEST_F(ForceTest, ForceKick) {
+TEST_F(ForceTest, ForceKick)
+{
     m_obj.EnableKinetorForceKickSafety(1);
     m_obj.EnableKinetorRampForces(0);
     ASSERT_EQ(0, m_obj.EnableKinetorForces(1));
@@ -152,7 +158,8 @@ TEST_F(ForceTest, ForceKick) {
     EXPECT_FLOAT_EQ(0.5f, m_obj.GetKinetorRampForcesRate());
 }
 
-TEST_F(ForceTest, NonFiniteForceIsNoneAndKeepsTheKickCheckWorking) {
+TEST_F(ForceTest, NonFiniteForceIsNoneAndKeepsTheKickCheckWorking)
+{
     m_obj.EnableKinetorForceKickSafety(1);
     m_obj.EnableKinetorRampForces(0);
     ASSERT_EQ(0, m_obj.EnableKinetorForces(1));
@@ -166,7 +173,8 @@ TEST_F(ForceTest, NonFiniteForceIsNoneAndKeepsTheKickCheckWorking) {
     EXPECT_EQ(-7, m_obj.SendKinetorForce(b));
 }
 
-TEST_F(ForceTest, FilteredFaultBlocksCommands) {
+TEST_F(ForceTest, FilteredFaultBlocksCommands)
+{
     ASSERT_EQ(0, m_obj.EnableKinetorForces(0));
     m_pFake->m_nDeviceFault = -2;
     float f[3] = {0, 0, 0};
@@ -176,7 +184,8 @@ TEST_F(ForceTest, FilteredFaultBlocksCommands) {
     EXPECT_EQ(15u, m_pFake->m_forces.size());
 }
 
-TEST_F(ForceTest, JointTorquesAndDacValues) {
+TEST_F(ForceTest, JointTorquesAndDacValues)
+{
     ASSERT_EQ(0, m_obj.EnableKinetorForces(0));
     float t[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(0, m_obj.SendKinetorJointTorques(t));
@@ -198,7 +207,8 @@ TEST_F(ForceTest, JointTorquesAndDacValues) {
 
 // The cooling curve of one motor, computed independently in double precision.
 void ExpectedDecay(const _KINETOR_DEVICE_DATA& d, int i, double Tcu0, double Tfe0, double t,
-                   double& Tcu, double& Tfe) {
+                   double& Tcu, double& Tfe)
+{
     const double Ta = d.fTatm, K1 = d.fThermalDecayK1[i], K2 = d.fThermalDecayK2[i];
     const double K3 = d.fThermalDecayK3[i], K4 = d.fThermalDecayK4[i], K5 = d.fThermalDecayK5[i];
     const double A1 = d.fThermalDecayA1[i], A2 = d.fThermalDecayA2[i];
@@ -213,7 +223,8 @@ void ExpectedDecay(const _KINETOR_DEVICE_DATA& d, int i, double Tcu0, double Tfe
     Tfe = std::max(std::min(Tfe0, tfe), Ta);
 }
 
-void AgeFile(const std::string& strPath, double seconds) {
+void AgeFile(const std::string& strPath, double seconds)
+{
     struct timeval tv[2];
     gettimeofday(&tv[0], nullptr);
     tv[0].tv_sec -= (time_t)seconds;
@@ -221,7 +232,8 @@ void AgeFile(const std::string& strPath, double seconds) {
     ASSERT_EQ(0, utimes(strPath.c_str(), tv));
 }
 
-TEST_F(ForceTest, TooWarmMotorsStopForcesAndTheirTemperaturesPersist) {
+TEST_F(ForceTest, TooWarmMotorsStopForcesAndTheirTemperaturesPersist)
+{
     ASSERT_EQ(0, m_obj.EnableKinetorForces(0));
     for (int i = 0; i < 6; i++) {
         Data().fTcu[i] = 60.0f + i;
@@ -252,7 +264,8 @@ TEST_F(ForceTest, TooWarmMotorsStopForcesAndTheirTemperaturesPersist) {
     }
 }
 
-TEST_F(ForceTest, TemperatureFileReadBack) {
+TEST_F(ForceTest, TemperatureFileReadBack)
+{
     // Written a moment ago: the values come back as stored.
     ASSERT_TRUE(m_env.WriteFile("KinetorTemperature(Arm)",
                                 "60.00 60.00 60.00\n40.00 40.00 40.00\n25.00 25.00 25.00\n25.00 25.00 25.00\n"));
@@ -286,7 +299,8 @@ TEST_F(ForceTest, TemperatureFileReadBack) {
     EXPECT_FLOAT_EQ(0.5f, n[1]);
 }
 
-TEST_F(ForceTest, StateFilesStayInsideTheConfigurationDirectory) {
+TEST_F(ForceTest, StateFilesStayInsideTheConfigurationDirectory)
+{
     // A configuration name that would climb out of the directory writes nothing anywhere.
     snprintf(m_obj.m_szKinetorName, sizeof(m_obj.m_szKinetorName), "%s", "../escape");
     m_obj.WriteMotorTemperatures();
@@ -296,7 +310,8 @@ TEST_F(ForceTest, StateFilesStayInsideTheConfigurationDirectory) {
     EXPECT_EQ(0, m_obj.IsPinchCalibrated());
 }
 
-TEST_F(ForceTest, SaturationPresets) {
+TEST_F(ForceTest, SaturationPresets)
+{
     EXPECT_EQ(0, m_obj.IsKinetorSaturationEnabled());
     m_obj.TruncateForceSaturation();
     EXPECT_EQ(241.0f, Data().fSaturationTorques[0]);
@@ -310,7 +325,8 @@ TEST_F(ForceTest, SaturationPresets) {
     EXPECT_EQ(0, m_obj.IsKinetorSaturationEnabled());
 }
 
-TEST_F(ForceTest, FrictionAndStuckPosition) {
+TEST_F(ForceTest, FrictionAndStuckPosition)
+{
     float p[3] = {10, 20, 30};
     for (int i = 0; i < 3; i++)
         Data().fEndpointFrame[3][i] = p[i];
@@ -346,7 +362,8 @@ TEST_F(ForceTest, FrictionAndStuckPosition) {
         EXPECT_NEAR(copy[i], s[i], 1e-4);
 }
 
-TEST_F(ForceTest, PinchCalibration) {
+TEST_F(ForceTest, PinchCalibration)
+{
     // Without the pinch option nothing is stored.
     m_obj.SetPinchLimits(100, 900);
     EXPECT_EQ(0, Data().nPinchMin);
@@ -382,7 +399,8 @@ TEST_F(ForceTest, PinchCalibration) {
     EXPECT_EQ(0, m_obj.ReadPinchParameters(szShort));
 }
 
-TEST_F(ForceTest, CloseWritesTemperaturesAndReleasesTheModel) {
+TEST_F(ForceTest, CloseWritesTemperaturesAndReleasesTheModel)
+{
     ASSERT_EQ(0, m_obj.EnableKinetorForces(0));
     int nSlot = m_obj.RegisterInTable();
     ASSERT_GE(nSlot, 0);

@@ -7,7 +7,8 @@ namespace {
 
 using UpdateTest = DeviceDoubleTest;
 
-TEST_F(UpdateTest, SwitchesAreAcceptedAfterTenEqualReadings) {
+TEST_F(UpdateTest, SwitchesAreAcceptedAfterTenEqualReadings)
+{
     // A glitch of nine updates is ignored.
     m_pFake->m_anSwitch[0] = 1;
     Updates(9);
@@ -36,7 +37,8 @@ TEST_F(UpdateTest, SwitchesAreAcceptedAfterTenEqualReadings) {
     EXPECT_EQ(0, m_obj.GetStylusPresence());
 }
 
-TEST_F(UpdateTest, FaultsReachTheCallerAfterSixteenInARow) {
+TEST_F(UpdateTest, FaultsReachTheCallerAfterSixteenInARow)
+{
     m_pFake->m_nDeviceFault = -4;
     for (int i = 0; i < 15; i++)
         EXPECT_EQ(0, m_obj.KinetorStatus()) << i;
@@ -56,7 +58,8 @@ TEST_F(UpdateTest, FaultsReachTheCallerAfterSixteenInARow) {
     EXPECT_EQ(-13, m_obj.GetUnfilteredDeviceFault());
 }
 
-TEST_F(UpdateTest, OverspeedAfterTheGracePeriodDisablesForces) {
+TEST_F(UpdateTest, OverspeedAfterTheGracePeriodDisablesForces)
+{
     ASSERT_EQ(0, m_obj.EnableKinetorForces(1));
     ASSERT_EQ(0, Data().nRuns);
     m_pFake->m_afVelocity[0] = 1000.0f;
@@ -84,14 +87,16 @@ TEST_F(UpdateTest, OverspeedAfterTheGracePeriodDisablesForces) {
     EXPECT_FLOAT_EQ(1300.0f, m_obj.GetKinetorMaxVelocity());
 }
 
-TEST_F(UpdateTest, DeviceErrorsStopTheUpdateWithoutCounting) {
+TEST_F(UpdateTest, DeviceErrorsStopTheUpdateWithoutCounting)
+{
     Updates(3);
     m_pFake->m_nFlushResult = -21;
     EXPECT_EQ(-21, m_obj.UpdateKinetor());
     EXPECT_EQ(3, Data().nRuns);
 }
 
-TEST_F(UpdateTest, RatesReportTheTargetUntilTwoUpdatesHaveRun) {
+TEST_F(UpdateTest, RatesReportTheTargetUntilTwoUpdatesHaveRun)
+{
     Data().fUpdateRate = 0.0f;
     Updates(1);
     EXPECT_EQ(1000.0f, m_obj.GetKinetorRate());
@@ -117,7 +122,8 @@ TEST_F(UpdateTest, RatesReportTheTargetUntilTwoUpdatesHaveRun) {
 // Application coordinates of a device point for orthonormal axes: the origin is added first,
 // then the point is expressed along the three axes.
 void ExpectedAppPoint(const float* p, const float* o, const float* x, const float* y, const float* z,
-                      double* q) {
+                      double* q)
+{
     const double s[3] = {(double)p[0] + o[0], (double)p[1] + o[1], (double)p[2] + o[2]};
     const float* axes[3] = {x, y, z};
     for (int k = 0; k < 3; k++)
@@ -129,7 +135,8 @@ struct FRAME {
 };
 
 // A rotation by the three angles, with y mirrored for a left-handed frame.
-FRAME MakeFrame(double a, double b, double c, bool bLeft, float ox, float oy, float oz) {
+FRAME MakeFrame(double a, double b, double c, bool bLeft, float ox, float oy, float oz)
+{
     const double ca = cos(a), sa = sin(a), cb = cos(b), sb = sin(b), cc = cos(c), sc = sin(c);
     // Rows of Rz(a) * Ry(b) * Rx(c) as the three axes.
     double R[3][3] = {{ca * cb, ca * sb * sc - sa * cc, ca * sb * cc + sa * sc},
@@ -147,7 +154,8 @@ FRAME MakeFrame(double a, double b, double c, bool bLeft, float ox, float oy, fl
     return f;
 }
 
-TEST_F(UpdateTest, CoordinateFrameMapsPointsAndForcesAndBack) {
+TEST_F(UpdateTest, CoordinateFrameMapsPointsAndForcesAndBack)
+{
     const FRAME frames[] = {
         MakeFrame(0.3, -0.7, 1.1, false, 5.0f, -2.0f, 7.5f),
         MakeFrame(2.0, 0.4, -0.2, true, -10.0f, 3.0f, 0.5f),
@@ -189,7 +197,8 @@ TEST_F(UpdateTest, CoordinateFrameMapsPointsAndForcesAndBack) {
     }
 }
 
-TEST_F(UpdateTest, FrameExamplesAndStylusMatrix) {
+TEST_F(UpdateTest, FrameExamplesAndStylusMatrix)
+{
     float o[3] = {5, 0, 0}, x[3] = {1, 0, 0}, y[3] = {0, 1, 0}, z[3] = {0, 0, 1};
     m_obj.SetKinetorCoordinateSystem(o, x, y, z);
     float q[3];
@@ -227,7 +236,8 @@ TEST_F(UpdateTest, FrameExamplesAndStylusMatrix) {
     EXPECT_NEAR(1.0f, pt[0], 1e-3);
 }
 
-TEST_F(UpdateTest, JointAngleViewsPerModel) {
+TEST_F(UpdateTest, JointAngleViewsPerModel)
+{
     const float a[6] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
     memcpy(Data().fJointAngles, a, sizeof(a));
     const float pi = 3.14159f;

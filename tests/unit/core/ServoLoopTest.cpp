@@ -160,7 +160,8 @@ private:
 };
 
 // Puts a library object with a device double into slot nSlot of the table of open devices.
-CIOLibAPI* RegisterServoDevice(int nSlot, CServoDeviceDouble** ppDevice) {
+CIOLibAPI* RegisterServoDevice(int nSlot, CServoDeviceDouble** ppDevice)
+{
     CIOLibAPI* pLib = new CIOLibAPI();
     CServoDeviceDouble* pDevice = new CServoDeviceDouble(pLib, nSlot);
     pLib->m_pDevice = pDevice;
@@ -171,7 +172,8 @@ CIOLibAPI* RegisterServoDevice(int nSlot, CServoDeviceDouble** ppDevice) {
 }
 
 // Empties the table, destroying whatever library objects it still holds.
-void ClearServoDevices() {
+void ClearServoDevices()
+{
     for (int i = 0; i < CIOLibAPI::m_kinetorArray.GetSize(); i++) {
         CIOLibAPI* pLib = static_cast<CIOLibAPI*>(CIOLibAPI::m_kinetorArray.GetAt(i));
         CIOLibAPI::m_kinetorArray.SetAt(i, nullptr);
@@ -199,7 +201,8 @@ struct TICK_LOG {
     CServoDeviceDouble* pPacer = nullptr;
 };
 
-int TickCallback(void* pData) {
+int TickCallback(void* pData)
+{
     TICK_LOG* pLog = static_cast<TICK_LOG*>(pData);
     const double fStamp = getServoLoopTimeStamp();
     std::lock_guard<std::mutex> lock(pLog->mutex);
@@ -218,7 +221,8 @@ int TickCallback(void* pData) {
     return nTick == pLog->nFailOnTick ? -1 : 0;
 }
 
-int PreCallback(void* pData) {
+int PreCallback(void* pData)
+{
     TICK_LOG* pLog = static_cast<TICK_LOG*>(pData);
     std::lock_guard<std::mutex> lock(pLog->mutex);
     pLog->nPre++;
@@ -227,7 +231,8 @@ int PreCallback(void* pData) {
     return 0;
 }
 
-int PostCallback(void* pData) {
+int PostCallback(void* pData)
+{
     TICK_LOG* pLog = static_cast<TICK_LOG*>(pData);
     std::lock_guard<std::mutex> lock(pLog->mutex);
     pLog->nPost++;
@@ -240,12 +245,14 @@ int IdleCallback(void*) { return 0; }
 
 // Bounded wait for a condition on the log; false after a second without it.
 template <typename Pred>
-bool WaitFor(TICK_LOG& log, Pred pred) {
+bool WaitFor(TICK_LOG& log, Pred pred)
+{
     std::unique_lock<std::mutex> lock(log.mutex);
     return log.cv.wait_for(lock, std::chrono::seconds(1), [&] { return pred(log); });
 }
 
-bool WriteFile(const std::string& strPath, const std::string& strText) {
+bool WriteFile(const std::string& strPath, const std::string& strText)
+{
     std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
     out << strText;
     return static_cast<bool>(out);
@@ -270,7 +277,8 @@ protected:
     TICK_LOG m_log;
 };
 
-TEST_F(ServoLoopTest, EachTickRunsTheCallbackThenWaitsOnTheFirstOpenDevice) {
+TEST_F(ServoLoopTest, EachTickRunsTheCallbackThenWaitsOnTheFirstOpenDevice)
+{
     // Slot 0 stays free: the loop must pace on slot 1 and leave slot 3 alone.
     CServoDeviceDouble* pFirst = nullptr;
     CServoDeviceDouble* pOther = nullptr;
@@ -312,7 +320,8 @@ TEST_F(ServoLoopTest, EachTickRunsTheCallbackThenWaitsOnTheFirstOpenDevice) {
     EXPECT_LT(m_log.fMaxStamp, 0.5);
 }
 
-TEST_F(ServoLoopTest, StopWhenStoppedChangesNothingAndTheLoopRestarts) {
+TEST_F(ServoLoopTest, StopWhenStoppedChangesNothingAndTheLoopRestarts)
+{
     CServoDeviceDouble* pDevice = nullptr;
     RegisterServoDevice(0, &pDevice);
     stopServoLoop();
@@ -332,7 +341,8 @@ TEST_F(ServoLoopTest, StopWhenStoppedChangesNothingAndTheLoopRestarts) {
     }
 }
 
-TEST_F(ServoLoopTest, NegativeCallbackEndsTheLoopAfterItsTick) {
+TEST_F(ServoLoopTest, NegativeCallbackEndsTheLoopAfterItsTick)
+{
     CServoDeviceDouble* pDevice = nullptr;
     RegisterServoDevice(0, &pDevice);
     m_log.nFailOnTick = 3;
@@ -357,7 +367,8 @@ TEST_F(ServoLoopTest, NegativeCallbackEndsTheLoopAfterItsTick) {
     EXPECT_EQ(1, pDevice->m_nSubmitUnset);
 }
 
-TEST_F(ServoLoopTest, CallbackRefusingTheFirstTickDoesNotLeaveStartWaiting) {
+TEST_F(ServoLoopTest, CallbackRefusingTheFirstTickDoesNotLeaveStartWaiting)
+{
     CServoDeviceDouble* pDevice = nullptr;
     RegisterServoDevice(0, &pDevice);
     m_log.nFailOnTick = 1;
@@ -385,7 +396,8 @@ TEST_F(ServoLoopTest, CallbackRefusingTheFirstTickDoesNotLeaveStartWaiting) {
     EXPECT_EQ(2, m_log.nPost);
 }
 
-TEST_F(ServoLoopTest, RateChangeIsRefusedWhileRunning) {
+TEST_F(ServoLoopTest, RateChangeIsRefusedWhileRunning)
+{
     CServoDeviceDouble* pDevice = nullptr;
     RegisterServoDevice(0, &pDevice);
     const uint64_t nCycle = GetServoCycleTime();
@@ -397,7 +409,8 @@ TEST_F(ServoLoopTest, RateChangeIsRefusedWhileRunning) {
     EXPECT_EQ(0, setServoLoopRate(1000));
 }
 
-TEST_F(ServoLoopTest, RateGoesToTheFirstOpenDeviceWithinItsRange) {
+TEST_F(ServoLoopTest, RateGoesToTheFirstOpenDeviceWithinItsRange)
+{
     CServoDeviceDouble* pFirst = nullptr;
     CServoDeviceDouble* pOther = nullptr;
     RegisterServoDevice(1, &pFirst);
@@ -426,14 +439,16 @@ TEST_F(ServoLoopTest, RateGoesToTheFirstOpenDeviceWithinItsRange) {
     EXPECT_EQ(0, setServoLoopRate(1000));
 }
 
-TEST_F(ServoLoopTest, NothingStartsWithoutAnOpenDevice) {
+TEST_F(ServoLoopTest, NothingStartsWithoutAnOpenDevice)
+{
     EXPECT_EQ(-4, startServoLoop(TickCallback, &m_log));
     EXPECT_EQ(-4, setServoLoopRate(1000));
     EXPECT_EQ(0, m_log.nPre);
     EXPECT_EQ(0, m_log.nTicks);
 }
 
-TEST_F(ServoLoopTest, ServoThreadIsRealTimeWhenAllowedAndUserIdIsKept) {
+TEST_F(ServoLoopTest, ServoThreadIsRealTimeWhenAllowedAndUserIdIsKept)
+{
     // Whether this process may create a SCHED_FIFO thread at all, found independently.
     pthread_attr_t attr;
     ASSERT_EQ(0, pthread_attr_init(&attr));
@@ -486,14 +501,16 @@ protected:
 };
 
 // cpuinfo-like text of nSize bytes: the given entries first, filler lines after them.
-std::string PaddedCpuInfo(const std::string& strEntries, size_t nSize) {
+std::string PaddedCpuInfo(const std::string& strEntries, size_t nSize)
+{
     std::string strText = strEntries;
     while (strText.size() < nSize)
         strText += strText.size() + 1 == nSize ? "\n" : "f";
     return strText.substr(0, nSize);
 }
 
-TEST_F(ServoProcProbeTest, CpuInfoNeedsTwoProcessorEntries) {
+TEST_F(ServoProcProbeTest, CpuInfoNeedsTwoProcessorEntries)
+{
     EXPECT_TRUE(CpuInfoSaysMP("processor\t: 0\nvendor_id\t: x\nprocessor\t: 1\n"));
     EXPECT_FALSE(CpuInfoSaysMP("processor\t: 0\nvendor_id\t: x\nmodel name\t: y\n"));
 
@@ -508,7 +525,8 @@ TEST_F(ServoProcProbeTest, CpuInfoNeedsTwoProcessorEntries) {
     EXPECT_FALSE(CpuInfoSaysMP(PaddedCpuInfo("processor\t: 0\n", 3000)));
 }
 
-TEST_F(ServoProcProbeTest, UnreadableCpuInfoMeansSingleProcessor) {
+TEST_F(ServoProcProbeTest, UnreadableCpuInfoMeansSingleProcessor)
+{
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(CpuInfoSaysMP(""));
     EXPECT_EQ("fread: bytes_read < 1\n", ::testing::internal::GetCapturedStderr());
@@ -520,7 +538,8 @@ TEST_F(ServoProcProbeTest, UnreadableCpuInfoMeansSingleProcessor) {
     EXPECT_EQ("fopen FAILURE\n", ::testing::internal::GetCapturedStderr());
 }
 
-TEST_F(ServoProcProbeTest, KernelReleaseIsSmpInAnyLetterCase) {
+TEST_F(ServoProcProbeTest, KernelReleaseIsSmpInAnyLetterCase)
+{
     EXPECT_TRUE(ReleaseSaysSmp("2.4.20-8smp\n"));
     EXPECT_TRUE(ReleaseSaysSmp("2.6.9-11.ELSMP\n"));
     EXPECT_TRUE(ReleaseSaysSmp("2.6.5-7.sMp\n"));
@@ -536,7 +555,8 @@ TEST_F(ServoProcProbeTest, KernelReleaseIsSmpInAnyLetterCase) {
 }
 
 // These run in a fresh process each, where initOSExtender has not been called yet.
-TEST(ServoLoopDeathTest, NothingRunsBeforeInitialisation) {
+TEST(ServoLoopDeathTest, NothingRunsBeforeInitialisation)
+{
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     CScratchDirs dirs;
     ASSERT_TRUE(dirs.IsReady());
@@ -553,7 +573,8 @@ TEST(ServoLoopDeathTest, NothingRunsBeforeInitialisation) {
         "setServoLoopRate: OS Extender not initialized, call initOSExtender\\(\\) first: ");
 }
 
-TEST(ServoLoopDeathTest, InitialisationSwitchesToMultiprocessorOnlyWhenBothProbesAgree) {
+TEST(ServoLoopDeathTest, InitialisationSwitchesToMultiprocessorOnlyWhenBothProbesAgree)
+{
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     CScratchDirs dirs;
     ASSERT_TRUE(dirs.IsReady());
@@ -579,7 +600,8 @@ TEST(ServoLoopDeathTest, InitialisationSwitchesToMultiprocessorOnlyWhenBothProbe
 // Turns this process into a program that started as root and runs as an ordinary user:
 // real and effective user id "nobody", saved user id root, and no right to real-time
 // scheduling left. Returns false when the process is not allowed to do so.
-bool BecomeUserWithoutRealtime() {
+bool BecomeUserWithoutRealtime()
+{
     struct __user_cap_header_struct header;
     struct __user_cap_data_struct data[2];
     memset(&header, 0, sizeof(header));
@@ -595,7 +617,8 @@ bool BecomeUserWithoutRealtime() {
            setresuid(65534, 65534, 0) == 0;
 }
 
-bool CanBecomeUserWithoutRealtime() {
+bool CanBecomeUserWithoutRealtime()
+{
     const pid_t pid = fork();
     if (pid == 0)
         _exit(BecomeUserWithoutRealtime() ? 0 : 1);
@@ -604,7 +627,8 @@ bool CanBecomeUserWithoutRealtime() {
            WEXITSTATUS(nStatus) == 0;
 }
 
-TEST(ServoLoopDeathTest, RefusedRealtimeFallsBackAndTheUserIdIsRestored) {
+TEST(ServoLoopDeathTest, RefusedRealtimeFallsBackAndTheUserIdIsRestored)
+{
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     if (geteuid() != 0 || !CanBecomeUserWithoutRealtime())
         GTEST_SKIP() << "needs root that may change its user id";
@@ -626,12 +650,14 @@ TEST(ServoLoopDeathTest, RefusedRealtimeFallsBackAndTheUserIdIsRestored) {
         ::testing::ExitedWithCode(0), "start 0 euid 65534 policy 0\n");
 }
 
-int AnnounceEnd(void*) {
+int AnnounceEnd(void*)
+{
     fprintf(stderr, "servo loop ended\n");
     return 0;
 }
 
-TEST(ServoLoopDeathTest, InterruptStopsTheLoopAndClosesEveryDevice) {
+TEST(ServoLoopDeathTest, InterruptStopsTheLoopAndClosesEveryDevice)
+{
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     CScratchDirs dirs;
     ASSERT_TRUE(dirs.IsReady());

@@ -38,7 +38,8 @@ protected:
     }
 };
 
-TEST_F(TimerTest, SteadyThousandHertz) {
+TEST_F(TimerTest, SteadyThousandHertz)
+{
     CTimer timer;
     timer.Init();
     Run(timer, 1, 1000000);
@@ -57,7 +58,8 @@ TEST_F(TimerTest, SteadyThousandHertz) {
     EXPECT_NEAR(1000.0f, timer.GetUpdateRateInst(), 0.01f);
 }
 
-TEST_F(TimerTest, WindowIsClampedAtBothEnds) {
+TEST_F(TimerTest, WindowIsClampedAtBothEnds)
+{
     CTimer slow;
     slow.Init();
     Run(slow, 300, 5000000);   // 200 Hz wants 2 intervals
@@ -71,7 +73,8 @@ TEST_F(TimerTest, WindowIsClampedAtBothEnds) {
     EXPECT_NEAR(30000.0f, fast.GetUpdateRateInst(), 100.0f);
 }
 
-TEST_F(TimerTest, EqualSamplesDoNotBreakTheWindow) {
+TEST_F(TimerTest, EqualSamplesDoNotBreakTheWindow)
+{
     CTimer timer;
     timer.Init();
     Run(timer, 20, 0);   // a stalled clock: infinite rates, but a sane window
@@ -81,7 +84,8 @@ TEST_F(TimerTest, EqualSamplesDoNotBreakTheWindow) {
     EXPECT_NEAR(1000.0f, timer.GetUpdateRate(), 0.01f);
 }
 
-TEST(IntervalTimerTest, TimeSinceRestartIsSmallAndNonNegative) {
+TEST(IntervalTimerTest, TimeSinceRestartIsSmallAndNonNegative)
+{
     CIntervalTimer t;
     t.Restart();
     double s = t.GetTime();

@@ -13,7 +13,8 @@
 
 namespace {
 
-BOOL TryFromOtherThread(CRITICAL_SECTION* pCs) {
+BOOL TryFromOtherThread(CRITICAL_SECTION* pCs)
+{
     BOOL bEntered = FALSE;
     std::thread other([&] {
         bEntered = TryEnterCriticalSection(pCs);
@@ -26,7 +27,8 @@ BOOL TryFromOtherThread(CRITICAL_SECTION* pCs) {
 
 // Starts a thread that enters pCs (blocking if needed), marks the entry and leaves.
 // Returns whether it got in while this thread still holds pCs, and waits for it.
-bool OtherThreadGetsInWhileHeld(CRITICAL_SECTION* pCs) {
+bool OtherThreadGetsInWhileHeld(CRITICAL_SECTION* pCs)
+{
     std::atomic<bool> bEntered(false);
     std::thread other([&] {
         EnterCriticalSection(pCs);
@@ -48,7 +50,8 @@ protected:
     void TearDown() override { setIsMPSystem(false); }
 };
 
-TEST_F(CriticalSectionTest, OwnerMayReenterAndOthersAreExcludedUntilFullyLeft) {
+TEST_F(CriticalSectionTest, OwnerMayReenterAndOthersAreExcludedUntilFullyLeft)
+{
     CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
     EXPECT_EQ(0u, cs.dwSpinCount);
@@ -67,7 +70,8 @@ TEST_F(CriticalSectionTest, OwnerMayReenterAndOthersAreExcludedUntilFullyLeft) {
     DeleteCriticalSection(&cs);
 }
 
-TEST_F(CriticalSectionTest, StaticallyInitialisedSectionIsRecursiveFromTheStart) {
+TEST_F(CriticalSectionTest, StaticallyInitialisedSectionIsRecursiveFromTheStart)
+{
     static CRITICAL_SECTION s_cs = KINETOR_CRITICAL_SECTION_INITIALIZER;
     EXPECT_EQ(0u, s_cs.dwSpinCount);
     EnterCriticalSection(&s_cs);
@@ -78,7 +82,8 @@ TEST_F(CriticalSectionTest, StaticallyInitialisedSectionIsRecursiveFromTheStart)
     EXPECT_TRUE(TryFromOtherThread(&s_cs));
 }
 
-TEST_F(CriticalSectionTest, EnterBlocksWhileAnotherThreadHoldsIt) {
+TEST_F(CriticalSectionTest, EnterBlocksWhileAnotherThreadHoldsIt)
+{
     CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
     EnterCriticalSection(&cs);
@@ -86,7 +91,8 @@ TEST_F(CriticalSectionTest, EnterBlocksWhileAnotherThreadHoldsIt) {
     DeleteCriticalSection(&cs);
 }
 
-TEST_F(CriticalSectionTest, SpinningEntryOnMultiprocessorStillExcludesAndRecurses) {
+TEST_F(CriticalSectionTest, SpinningEntryOnMultiprocessorStillExcludesAndRecurses)
+{
     setIsMPSystem(true);
     EXPECT_TRUE(g_mp_system);
 
