@@ -182,13 +182,6 @@ int CIOLibAPI::SendKinetorForce6DOF(float* f)
 
     if (m_nModelType != 4)
         f[3] = f[4] = f[5] = 0.0f;
-    // A component that is not a finite number is no force: the motors get none for it, and
-    // it must not become the last force either, or every later force-kick comparison
-    // against it would come out false and let any jump through.
-    for (int i = 0; i < 6; i++) {
-        if (!std::isfinite(f[i]))
-            f[i] = 0.0f;
-    }
 
     if (m_pDevice->CheckRampForces()) {
         m_bRampForces = 1;
@@ -228,8 +221,18 @@ int CIOLibAPI::SendKinetorForce6DOF(float* f)
     if (e != 0)
         return e;
     e = m_pDevice->WriteMotorTorques(m_bForceCheckEnabled != 0);
-    if (e == 0)
-        memcpy(m_fForce, f, sizeof(m_fForce));
+    if (e == 0) {
+        // A force that is not a number left the motors at zero torque; remember it as that.
+        // Kept as it came, every later force-kick comparison against it would be false
+        // and let any jump through.
+        bool bFinite = true;
+        for (int i = 0; i < 6; i++)
+            bFinite = bFinite && std::isfinite(f[i]);
+        if (bFinite)
+            memcpy(m_fForce, f, sizeof(m_fForce));
+        else
+            memset(m_fForce, 0, sizeof(m_fForce));
+    }
     return e;
 }
 

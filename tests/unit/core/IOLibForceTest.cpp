@@ -163,13 +163,14 @@ TEST_F(ForceTest, NonFiniteForceIsNoneAndKeepsTheKickCheckWorking)
     m_obj.EnableKinetorForceKickSafety(1);
     m_obj.EnableKinetorRampForces(0);
     ASSERT_EQ(0, m_obj.EnableKinetorForces(1));
-    float a[3] = {NAN, 2, INFINITY};
+    float a[3] = {0, 2, 0};
     ASSERT_EQ(0, m_obj.SendKinetorForce(a));
-    EXPECT_FLOAT_EQ(0.0f, m_obj.m_fForce[0]);
-    EXPECT_FLOAT_EQ(2.0f, m_obj.m_fForce[1]);
-    EXPECT_FLOAT_EQ(0.0f, m_obj.m_fForce[2]);
-    // A jump of 5 from the last real force is still caught.
-    float b[3] = {0, 7, 0};
+    float n[3] = {NAN, 2, 0};
+    ASSERT_EQ(0, m_obj.SendKinetorForce(n));
+    for (int i = 0; i < 6; i++)
+        EXPECT_EQ(0.0f, m_obj.m_fForce[i]) << i;
+    // A jump of 5 from the zero torque that went out is still caught.
+    float b[3] = {0, 5, 0};
     EXPECT_EQ(-7, m_obj.SendKinetorForce(b));
 }
 
