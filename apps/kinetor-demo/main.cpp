@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <string>
 #include <unistd.h>
 
@@ -71,6 +72,27 @@ int ServoTick(void* pData)
     return 0;
 }
 
+// The scratch directory of a run without a named device: it holds only the configuration
+// and the state files the library wrote beside it, none of which outlive the demo.
+char g_szScratchDir[] = "/tmp/kinetor-demo-XXXXXX";
+
+void RemoveScratchDirectory()
+{
+    DIR* pDir = opendir(g_szScratchDir);
+    if (pDir != nullptr) {
+        while (dirent* pEntry = readdir(pDir)) {
+            if (!strcmp(pEntry->d_name, ".") || !strcmp(pEntry->d_name, ".."))
+                continue;
+            char szPath[sizeof(g_szScratchDir) + 256 + 2];
+            int n = snprintf(szPath, sizeof(szPath), "%s/%s", g_szScratchDir, pEntry->d_name);
+            if (n > 0 && static_cast<size_t>(n) < sizeof(szPath))
+                unlink(szPath);
+        }
+        closedir(pDir);
+    }
+    rmdir(g_szScratchDir);
+}
+
 void Usage(FILE* pOut)
 {
     fprintf(pOut,
@@ -116,11 +138,13 @@ int main(int argc, char** argv)
 
     std::string configName = pszConfig ? pszConfig : g_pszDemoConfigName;
     if (!pszConfig) {
-        char szDir[] = "/tmp/kinetor-demo-XXXXXX";
-        if (!mkdtemp(szDir)) {
+        if (!mkdtemp(g_szScratchDir)) {
             perror("kinetor-demo: mkdtemp");
             return 1;
         }
+        // Also on Ctrl-C: the library's interrupt handler closes the arm and exits.
+        atexit(RemoveScratchDirectory);
+        const char* szDir = g_szScratchDir;
         if (!WriteDemoConfiguration(szDir, g_pszDemoConfigName)) {
             fprintf(stderr, "kinetor-demo: cannot write the demo configuration into %s\n", szDir);
             return 1;
