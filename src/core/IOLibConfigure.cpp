@@ -129,7 +129,10 @@ int CIOLibAPI::ConfigureByDataSource(char* pszName)
         for (int i = 0; i < 6; i++) {
             m_devData.fReductionDirect[i] = afR[i];
             m_devData.fTtm[i] = (float)anTtm[i] / 1000.0f;
-            m_devData.fCPRToRadians[i] = m_2PI / (float)anCPR[i];
+            // A short file leaves the gimbal's counts per revolution at 0: such an axis has
+            // no encoder and reads angle 0, rather than an infinite scale that would turn
+            // its angle, and the stylus frame built from it, into NaN.
+            m_devData.fCPRToRadians[i] = anCPR[i] != 0 ? m_2PI / (float)anCPR[i] : 0.0f;
             m_devData.nMotorType[i] = (int)anMtr[i];
             m_devData.fZeroPositionJointAngles[i] = afReset[i];
         }

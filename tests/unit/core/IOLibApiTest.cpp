@@ -234,6 +234,21 @@ TEST_F(IOLibApiTest, ValidConfigurationOpensOrFailsCleanly)
     ExpectOpenedOrFailedCleanly(init_kinetor(szEmpty), m_before);
 }
 
+TEST_F(IOLibApiTest, AxisWithoutCountsPerRevolutionReadsNoAngle)
+{
+    // The shortest Altura block: two ratios, the scale and one count; the gimbal's counts
+    // per revolution stay 0 while channel 2 still gives the arm a gimbal.
+    ASSERT_TRUE(m_env.WriteFile("Kinetor0.ini", "Short\na\n8250, 8250\nEPP\n0x378, 0\n1, 2\n"
+                                                "0.076912, 0.090066\n114293\n4000\n"));
+    CIOLibAPI obj;
+    char szName[] = "Short";
+    ASSERT_EQ(0, obj.ConfigureByDataSource(szName));
+    const _KINETOR_DEVICE_DATA& d = *obj.GetMemberData();
+    EXPECT_FLOAT_EQ(6.28318f / 4000.0f, d.fCPRToRadians[0]);
+    for (int k = 3; k < 6; k++)
+        EXPECT_EQ(0.0f, d.fCPRToRadians[k]) << k;
+}
+
 TEST_F(IOLibApiTest, ConfigureDerivesTheDeviceParameters)
 {
     ASSERT_TRUE(m_env.WriteFile("Kinetor1.ini", AlturaConfigText("First", "a", 8250, 8250, "EPP", 1, 0, 2, 90)));

@@ -231,6 +231,52 @@ TEST_F(ModelDockingTest, WatchdogClearsTrippedAmplifiers)
     EXPECT_EQ(4, m_script.m_nAmpLog);
 }
 
+// Only a tripped (-17) or disabled (-18) amplifier is cycled; any other fault, such as
+// -16, is reported with the amplifiers left as they are.
+TEST_F(ModelDockingTest, CirrelCyclesAmplifiersOnlyForTrippedOrDisabledFaults)
+{
+    CKinetorCirrelDevice cirrel(g_szCirrel, 4, 0, true, &m_data);
+    ASSERT_EQ(0, cirrel.OpenConnection(2));
+
+    m_script.m_nDeviceFault = -16;
+    EXPECT_EQ(1, cirrel.EnableWatchDog(true, false));
+    EXPECT_EQ(1, m_script.Calls(OP_READ_FAULT));
+    EXPECT_EQ(0, m_script.m_nAmpLog);
+
+    // One pass with -17: off then on, once.
+    m_script.m_nDeviceFault = -17;
+    EXPECT_EQ(1, cirrel.EnableWatchDog(false, false));
+    ASSERT_EQ(2, m_script.m_nAmpLog);
+    EXPECT_EQ(0, m_script.m_anAmpLevel[0]);
+    EXPECT_EQ(1, m_script.m_anAmpLevel[1]);
+}
+
+// The docking models send their torque words without a flush, but zeroing the torques is
+// the base model's: three zero words, then one flush-only exchange.
+TEST_F(ModelDockingTest, ZeroTorquesStillFlushOnTheDockingModels)
+{
+    CKinetorBravisDevice bravis(g_szBravis, 4, 0, true, &m_data);
+    ASSERT_EQ(0, bravis.OpenConnection(2));
+    const int nLog = m_script.m_nLog;
+    const int nFlushes = m_script.m_nFlushLog;
+    EXPECT_EQ(0, bravis.ZeroTorques());
+    for (int k = 0; k < 3; k++)
+        EXPECT_EQ(0x8000, m_script.m_ausBaseWords[k]) << k;
+    ASSERT_EQ(nFlushes + 1, m_script.m_nFlushLog);
+    EXPECT_EQ(1, m_script.m_anFlushArg[nFlushes]);
+    const int nWrite = m_script.FindInLog(OP_WRITE_BASE, nLog);
+    ASSERT_GE(nWrite, 0);
+    EXPECT_LT(nWrite, m_script.FindInLog(OP_FLUSH, nLog));
+
+    CKinetorCirrelDevice cirrel(g_szCirrel, 6, 0, true, &m_data);
+    ASSERT_EQ(0, cirrel.OpenConnection(2));
+    const int nWrites = m_script.Calls(OP_WRITE_BASE);
+    const int nCirrelFlushes = m_script.Calls(OP_FLUSH);
+    EXPECT_EQ(0, cirrel.ZeroTorques());
+    EXPECT_EQ(nWrites + 1, m_script.Calls(OP_WRITE_BASE));
+    EXPECT_EQ(nCirrelFlushes + 1, m_script.Calls(OP_FLUSH));
+}
+
 TEST_F(ModelDockingTest, UnflushedTorquesAndForceRamp)
 {
     CKinetorCirrelDevice device(g_szCirrel, 6, 0, true, &m_data);
