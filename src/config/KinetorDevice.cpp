@@ -809,6 +809,11 @@ BOOLEAN CKinetorDevice::WriteConfigurationFile(const char* pszFileName)
     if (strchr(d.szName, '\n') != nullptr) {
         return FALSE;
     }
+    // The reader takes a negative handle type for damage, so a 6-DOF file carrying one
+    // could never be read back; it must not replace the stored file either.
+    if (d.nModelType == KINETOR_MODEL_ALTURA_6DOF && d.nExtra6DOFOption < 0) {
+        return FALSE;
+    }
     const float afValues[] = {d.fR1, d.fR2, d.fR3, d.fR4, d.fR5, d.fR6, d.fNominalMaxStiffness,
                               d.fNominalMaxDamping, d.fNominalMaxForce, d.fNominalMaxContinuousForce,
                               d.fResetAngles[0], d.fResetAngles[1], d.fResetAngles[2], d.fResetAngles[3],

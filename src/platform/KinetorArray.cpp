@@ -23,7 +23,7 @@ CKinetorArray::~CKinetorArray()
 
 BOOL CKinetorArray::SetSize(int nNewSize, int nGrowBy)
 {
-    if (nGrowBy >= 0) {
+    if (nGrowBy != -1) {
         m_nGrowBy = nGrowBy;
     }
     if (nNewSize < 0) {
@@ -62,8 +62,9 @@ BOOL CKinetorArray::SetSize(int nNewSize, int nGrowBy)
             nStep = 1024;
         }
     }
+    // A negative step never beats the request, and must not take part in the overflow test.
     int nNewMax = nNewSize;
-    if (m_nMaxSize <= INT_MAX - nStep && m_nMaxSize + nStep > nNewSize) {
+    if (nStep > 0 && m_nMaxSize <= INT_MAX - nStep && m_nMaxSize + nStep > nNewSize) {
         nNewMax = m_nMaxSize + nStep;
     }
     void** pNewData = AllocateEntries(nNewMax);

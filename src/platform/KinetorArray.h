@@ -16,7 +16,8 @@ public:
     // Capacity in entries; lets callers and tests see the growth policy at work.
     int GetMaxSize() const { return m_nMaxSize; }
 
-    // nGrowBy -1 keeps the current growth step; 0 selects the automatic step.
+    // nGrowBy -1 keeps the current growth step; 0 selects the automatic step; any other
+    // value becomes the step (a negative one grows to exactly the size asked for).
     BOOL SetSize(int nNewSize, int nGrowBy = -1);
     void FreeExtra();
     void RemoveAll() { SetSize(0, -1); }

@@ -744,6 +744,34 @@ TEST_F(KinetorDeviceTest, RecordsThatCannotBeReadBackAreNotWrittenOverAGoodFile)
     snprintf(newline.m_szName, sizeof(newline.m_szName), "two\nlines");
     EXPECT_FALSE(newline.Write());
     EXPECT_EQ(ReadConfigFile("Kinetor0.ini"), kAlturaA);
+
+    // A negative handle type is refused by the reader, so no 6-DOF file is written with one;
+    // the other models do not store the handle type and are written as usual.
+    globalExtra6DOFOption = -1;
+    CKinetorDevice sixDof;
+    sixDof.m_nModelType = 4;
+    EXPECT_FALSE(sixDof.Write());
+    EXPECT_EQ(ReadConfigFile("Kinetor0.ini"), kAlturaA);
+    CKinetorDevice bravis;
+    bravis.m_nModelType = 3;
+    bravis.m_nIndex = 2;
+    ASSERT_TRUE(bravis.Write());
+    CKinetorDevice bravisBack;
+    bravisBack.m_nIndex = 2;
+    EXPECT_TRUE(bravisBack.Read());
+    // Every handle type the short holds from 0 up comes back as written.
+    const short anOptions[] = {0, 3, 77, 32767};
+    for (short nOption : anOptions) {
+        globalExtra6DOFOption = nOption;
+        sixDof.m_nIndex = 3;
+        ASSERT_TRUE(sixDof.Write()) << nOption;
+        globalExtra6DOFOption = 1;
+        CKinetorDevice sixBack;
+        sixBack.m_nIndex = 3;
+        ASSERT_TRUE(sixBack.Read()) << nOption;
+        EXPECT_EQ(globalExtra6DOFOption, nOption);
+        EXPECT_EQ(sixBack.m_nExtra6DOFOption, static_cast<ULONG>(nOption));
+    }
 }
 
 TEST_F(KinetorDeviceTest, CurrentDirectoryIsSearchedFirstAndNeverWritten)

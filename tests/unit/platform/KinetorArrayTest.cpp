@@ -46,6 +46,16 @@ TEST(KinetorArrayTest, GrowsByAnEighthBetweenFourAnd1024)
     EXPECT_EQ(d.GetMaxSize(), 13);  // explicit step
     ASSERT_TRUE(d.SetSize(40));
     EXPECT_EQ(d.GetMaxSize(), 40);  // a larger request than capacity + step is taken as is
+
+    // Only -1 keeps the step; any other value replaces it, a negative one leaving no margin.
+    CKinetorArray e;
+    ASSERT_TRUE(e.SetSize(3, 10));
+    ASSERT_TRUE(e.SetSize(3, -2));
+    ASSERT_TRUE(e.SetSize(4));
+    EXPECT_EQ(e.GetMaxSize(), 4);  // max(4, 3 - 2), not 3 + 10
+    ASSERT_TRUE(e.SetSize(4, 0));
+    ASSERT_TRUE(e.SetSize(5, -1));
+    EXPECT_EQ(e.GetMaxSize(), 8);  // the automatic step stays: max(5, 4 + 4)
 }
 
 TEST(KinetorArrayTest, NewEntriesAreNullAndShrinkingKeepsCapacity)
