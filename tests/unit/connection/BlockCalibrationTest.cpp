@@ -533,6 +533,14 @@ TEST_F(Calibration, MalformedOrMissingFile)
     EXPECT_EQ(6, conn.OffsetVel(5));
     EXPECT_STREQ("missing", conn.Name());
 
+    // The longest name that fits is kept, and its file is read.
+    std::string strFits(127, 'f');
+    WriteFile(CalibrationPath(strFits.c_str()), "21 22 23 24 25 26\n1 1 1 1 1 1\n");
+    conn.ReadEncoderOffsets(&strFits[0]);
+    EXPECT_STREQ(strFits.c_str(), conn.Name());
+    EXPECT_EQ(21, conn.Offset(0));
+    EXPECT_EQ(26, conn.Offset(5));
+
     // A name too long to keep is forgotten.
     std::string strLong(128, 'n');
     conn.ReadEncoderOffsets(&strLong[0]);

@@ -250,6 +250,70 @@ TEST(BlockCommunication, LostAndRecovered)
     EXPECT_EQ(1u, conn.m_written.size());
 }
 
+// In reference mode the offsets in use belong to the docking position, not to the flag
+// search: a device that answers again keeps them and only starts its sensor data afresh.
+TEST(BlockCommunication, RecoveryInReferenceModeKeepsTheOffsets)
+{
+    CWireDouble conn;
+    const std::string strPath = TestConfigDir() + "/KinetorCalibration(docked)";
+    FILE* fp = fopen(strPath.c_str(), "w");
+    ASSERT_NE(nullptr, fp);
+    fprintf(fp, "100 200 300 0 0 0\n5 5 5 5 5 5\n");
+    fclose(fp);
+    char szName[] = "docked";
+    conn.ReadEncoderOffsets(szName);
+    unlink(strPath.c_str());
+    const SHORT anRef[6] = {1, 2, 3, 4, 5, 6};
+    conn.SetEncoderOffsets(anRef);
+    ASSERT_FALSE(conn.AutoCalibrate());
+
+    conn.SetIdle(QuietBlock());
+    conn.SetCantCommunicate(true);
+    EXPECT_EQ(1, conn.FlushConnection(TRUE));
+    EXPECT_EQ(1, conn.m_nTalkTests);
+    EXPECT_FALSE(conn.CommunicationError());
+    EXPECT_EQ(100, conn.Offset(0));
+    EXPECT_EQ(200, conn.Offset(1));
+    EXPECT_EQ(300, conn.Offset(2));
+    EXPECT_EQ(5, conn.OffsetVel(0));
+}
+
+// Only an offset in use that is 0 and has no velocity counts as unset: a loaded offset
+// without a velocity, or a loaded 0 with one, is left alone by the exchange.
+TEST(BlockOffsets, UnsetMeansZeroWithoutVelocity)
+{
+    const std::string strPath = TestConfigDir() + "/KinetorCalibration(unset)";
+    FILE* fp = fopen(strPath.c_str(), "w");
+    ASSERT_NE(nullptr, fp);
+    fprintf(fp, "100 0 0 0 0 0\nnone\n");
+    fclose(fp);
+    CWireDouble conn;
+    char szName[] = "unset";
+    conn.ReadEncoderOffsets(szName);
+    ASSERT_EQ(BLOCK_UNKNOWN_VELOCITY, conn.OffsetVel(0));
+    conn.SetIdle(QuietBlock());
+    EXPECT_EQ(1, conn.FlushConnection(FALSE));
+    int nStatus = -1;
+    conn.GetCalibrationStatus(nStatus);
+    EXPECT_EQ(0x20 | 0x40, nStatus);
+    EXPECT_EQ(2, conn.Out().ucMiscOut & 0x07);
+    EXPECT_EQ(1, conn.FlushConnection(TRUE));  // the light goes out with the next exchange
+    EXPECT_EQ(2, conn.m_written.back().ucMiscOut & 0x07);
+
+    fp = fopen(strPath.c_str(), "w");
+    ASSERT_NE(nullptr, fp);
+    fprintf(fp, "100 0 0 0 0 0\n7 7 7 7 7 7\n");
+    fclose(fp);
+    CWireDouble loaded;
+    loaded.ReadEncoderOffsets(szName);
+    unlink(strPath.c_str());
+    loaded.SetIdle(QuietBlock());
+    EXPECT_EQ(1, loaded.FlushConnection(FALSE));
+    loaded.GetCalibrationStatus(nStatus);
+    EXPECT_EQ(0x00, nStatus);
+    EXPECT_EQ(6, loaded.Out().ucMiscOut & 0x07);
+}
+
 TEST(BlockCommunication, WatchdogRunsOnEveryRead)
 {
     CWireDouble conn;
@@ -373,6 +437,23 @@ TEST_F(BlockAmplifiers, FaultIsPulsedAway)
     ASSERT_EQ(6u, m_conn.m_written.size());
     for (size_t i = 0; i < 6; i++)
         EXPECT_EQ(aExpected[i], m_conn.m_written[i].ucMiscOut & 0x08) << i;
+}
+
+// Switching off against a latched fault pulses the amplifier line on, then leaves it off.
+TEST_F(BlockAmplifiers, DisablingPulsesTheLineOn)
+{
+    _PORT_INPUT fault = QuietBlock();
+    fault.ucMiscIn |= 0x20;
+    m_conn.Push(fault);  // first flush
+    m_conn.Push(fault);  // pulse
+    m_conn.Push(QuietBlock());
+    EXPECT_EQ(1, m_conn.EnableBaseAmplifiers(FALSE));
+    const UCHAR aExpected[4] = {0x00, 0x08, 0x00, 0x00};
+    ASSERT_EQ(4u, m_conn.m_written.size());
+    for (size_t i = 0; i < 4; i++) {
+        EXPECT_EQ(aExpected[i], m_conn.m_written[i].ucMiscOut & 0x08) << i;
+        EXPECT_EQ(5, m_conn.m_written[i].ucMiscOut & 0x07) << i;
+    }
 }
 
 // Without a watchdog the loop runs out its time without pulses and still leaves the

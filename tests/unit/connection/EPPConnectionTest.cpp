@@ -417,6 +417,21 @@ TEST_F(EPPConnectionTest, UpdateRateSelection)
     EXPECT_EQ(1000, PortState().nTickRate);
 }
 
+// Asking for the rate already in use changes no bit, even timer flags that were cleared.
+TEST_F(EPPConnectionTest, SameUpdateRateLeavesTheBits)
+{
+    CEPPConnection conn(0, kPortAddr, PM_EPP);
+    ASSERT_EQ(1, conn.AllocateConnection(0));
+    ASSERT_TRUE(conn.EnableInterrupts(TRUE));
+    ASSERT_TRUE(conn.EnableInterrupts(FALSE));
+    EXPECT_EQ(0x00, conn.GetOutputBlock().ucMiscOut & 0xE0);
+    EXPECT_EQ(1, conn.SetKinetorUpdateRate(1000));
+    EXPECT_EQ(0x00, conn.GetOutputBlock().ucMiscOut & 0xE0);
+    EXPECT_EQ(1, conn.SetKinetorUpdateRate(2000));
+    EXPECT_EQ(0xE0, conn.GetOutputBlock().ucMiscOut & 0xE0);
+    conn.DeleteConnection();
+}
+
 TEST_F(EPPConnectionTest, AwaitWaitsOneHardwareTick)
 {
     CEPPConnection conn(0, kPortAddr, PM_EPP);
