@@ -1,6 +1,8 @@
 // State that outlives one opening of a device: the motor temperatures (so that a warm
 // arm reopened at once is not treated as cold) and the pinch-grip calibration; and the
 // calibration entry points that forward to the device model.
+#include <ctype.h>
+#include <limits.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -43,15 +45,36 @@ bool ParseTriple(const char* pszLine, float* a, float* b, float* c)
     return isfinite(*a) && isfinite(*b) && isfinite(*c);
 }
 
-// A decimal integer at the start of the token; its low 32 bits become an int. Parsed with
-// strtoll so that an out-of-range number saturates instead of being undefined.
-bool ParsePinchNumber(const char* pszToken, int& nValue)
+// A decimal integer read as a "%ld" conversion reads it: white space, an optional sign,
+// then digits up to the first other character, which is left for the next label. Its low
+// 32 bits become an int. An out-of-range number saturates instead of being undefined.
+bool ReadPinchNumber(FILE* pFile, int& nValue)
 {
-    char* pEnd = nullptr;
-    long long v = strtoll(pszToken, &pEnd, 10);
-    if (pEnd == pszToken)
+    int c;
+    do {
+        c = fgetc(pFile);
+    } while (c != EOF && isspace(c));
+    bool bNegative = false;
+    if (c == '+' || c == '-') {
+        bNegative = c == '-';
+        c = fgetc(pFile);
+    }
+    if (c == EOF || !isdigit(c)) {
+        if (c != EOF)
+            ungetc(c, pFile);
         return false;
-    nValue = (int)(int32_t)(uint32_t)(unsigned long long)v;
+    }
+    const unsigned long long nLimit =
+        bNegative ? (unsigned long long)LLONG_MAX + 1 : (unsigned long long)LLONG_MAX;
+    unsigned long long v = 0;
+    for (; c != EOF && isdigit(c); c = fgetc(pFile)) {
+        const unsigned nDigit = (unsigned)(c - '0');
+        v = (v > (nLimit - nDigit) / 10) ? nLimit : v * 10 + nDigit;
+    }
+    if (c != EOF)
+        ungetc(c, pFile);
+    const unsigned long long nBits = bNegative ? 0 - v : v;
+    nValue = (int)(int32_t)(uint32_t)nBits;
     return true;
 }
 
@@ -59,10 +82,9 @@ bool ParsePinchNumber(const char* pszToken, int& nValue)
 bool ReadPinchPair(FILE* pFile, int& nValue)
 {
     char szLabel[256];
-    char szNumber[64];
-    if (fscanf(pFile, "%255s %63s", szLabel, szNumber) != 2)
+    if (fscanf(pFile, "%255s", szLabel) != 1)
         return false;
-    return ParsePinchNumber(szNumber, nValue);
+    return ReadPinchNumber(pFile, nValue);
 }
 
 }  // namespace

@@ -439,6 +439,58 @@ TEST_F(ServoLoopTest, RateGoesToTheFirstOpenDeviceWithinItsRange)
     EXPECT_EQ(0, setServoLoopRate(1000));
 }
 
+// What an overrunning loop saw: the device's wait count at the start of every tick.
+struct OVERRUN_LOG {
+    CServoDeviceDouble* pDevice = nullptr;
+    int nTicks = 0;
+    int nOverrunTick = 0;   // the tick (from 1) that uses up more than its cycle
+    int anAwaitsAtTick[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+};
+
+// Process CPU time in nanoseconds, the clock the loop judges an overrun by.
+int64_t CpuNanoseconds()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return (int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+int OverrunCallback(void* pData)
+{
+    OVERRUN_LOG* pLog = static_cast<OVERRUN_LOG*>(pData);
+    const int nTick = ++pLog->nTicks;
+    pLog->anAwaitsAtTick[nTick] = pLog->pDevice->m_nAwaits;
+    if (nTick == pLog->nOverrunTick) {
+        // Three milliseconds of work against a two-millisecond cycle.
+        const int64_t nStart = CpuNanoseconds();
+        while (CpuNanoseconds() - nStart < 3000000) {
+        }
+    }
+    return nTick >= 5 ? -1 : 0;
+}
+
+TEST_F(ServoLoopTest, TickThatUsedUpItsCycleGoesOnWithoutWaiting)
+{
+    CServoDeviceDouble* pDevice = nullptr;
+    RegisterServoDevice(0, &pDevice);
+    ASSERT_EQ(0, setServoLoopRate(500));
+    ASSERT_EQ(2000000u, GetServoCycleTime());
+
+    OVERRUN_LOG log;
+    log.pDevice = pDevice;
+    log.nOverrunTick = 3;
+    ASSERT_EQ(0, startServoLoop(OverrunCallback, &log));
+    ASSERT_TRUE(WaitFor(m_log, [](TICK_LOG& l) { return l.nPost == 1; }));
+    ASSERT_EQ(5, log.nTicks);
+    EXPECT_EQ(0, log.anAwaitsAtTick[1]);
+    EXPECT_EQ(1, log.anAwaitsAtTick[2]);
+    EXPECT_EQ(2, log.anAwaitsAtTick[3]);
+    EXPECT_EQ(2, log.anAwaitsAtTick[4]);   // no wait after the overrun
+    EXPECT_EQ(3, log.anAwaitsAtTick[5]);
+    EXPECT_EQ(3, pDevice->m_nAwaits);       // and none after the refused last tick
+    EXPECT_EQ(0, setServoLoopRate(1000));
+}
+
 TEST_F(ServoLoopTest, NothingStartsWithoutAnOpenDevice)
 {
     EXPECT_EQ(-4, startServoLoop(TickCallback, &m_log));

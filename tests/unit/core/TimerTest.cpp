@@ -84,6 +84,23 @@ TEST_F(TimerTest, EqualSamplesDoNotBreakTheWindow)
     EXPECT_NEAR(1000.0f, timer.GetUpdateRate(), 0.01f);
 }
 
+TEST_F(TimerTest, InstantaneousRateAndItsWindowFollowTheLastInterval)
+{
+    CTimer timer;
+    timer.Init();
+    Run(timer, 300, 1000000);
+    EXPECT_EQ(10, timer.GetFilterSizeInst());
+    // One interval of 0.1 ms: the instantaneous rate is 10000 Hz and would want a window
+    // of 100, while the averaged window still follows the previous rate of 1000 Hz and
+    // spans nine intervals of 1 ms and the short one.
+    Run(timer, 1, 100000);
+    EXPECT_NEAR(10000.0f, timer.GetUpdateRateInst(), 1.0f);
+    EXPECT_EQ(100, timer.GetFilterSizeInst());
+    EXPECT_EQ(10, timer.GetFilterSize());
+    EXPECT_NEAR(0.0091f, timer.GetFilterTime(), 1e-6f);
+    EXPECT_NEAR(10.0f / 0.0091f, timer.GetUpdateRate(), 0.1f);
+}
+
 TEST(IntervalTimerTest, TimeSinceRestartIsSmallAndNonNegative)
 {
     CIntervalTimer t;
