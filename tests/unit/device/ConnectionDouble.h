@@ -380,6 +380,33 @@ public:
 
 // A fresh, empty working directory and configuration directory for one test; both are
 // removed, and the previous working directory and variable restored, at the end.
+// Sets or clears an environment variable for one scope and restores it afterwards.
+class CEnvironmentScope {
+public:
+    CEnvironmentScope(const char* pszName, const char* pszValue) : m_strName(pszName)
+    {
+        const char* pszOld = getenv(pszName);
+        m_bHad = pszOld != nullptr;
+        if (m_bHad)
+            m_strOld = pszOld;
+        if (pszValue != nullptr)
+            setenv(pszName, pszValue, 1);
+        else
+            unsetenv(pszName);
+    }
+    ~CEnvironmentScope()
+    {
+        if (m_bHad)
+            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
+        else
+            unsetenv(m_strName.c_str());
+    }
+
+private:
+    std::string m_strName, m_strOld;
+    bool m_bHad;
+};
+
 class CTestDirectories {
 public:
     CTestDirectories()

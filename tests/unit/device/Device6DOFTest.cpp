@@ -18,33 +18,6 @@ namespace {
 
 char g_szName[] = "six";
 
-// Sets or clears an environment variable for one scope and restores it afterwards.
-class CEnvironmentScope {
-public:
-    CEnvironmentScope(const char* pszName, const char* pszValue) : m_strName(pszName)
-    {
-        const char* pszOld = getenv(pszName);
-        m_bHad = pszOld != nullptr;
-        if (m_bHad)
-            m_strOld = pszOld;
-        if (pszValue != nullptr)
-            setenv(pszName, pszValue, 1);
-        else
-            unsetenv(pszName);
-    }
-    ~CEnvironmentScope()
-    {
-        if (m_bHad)
-            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-        else
-            unsetenv(m_strName.c_str());
-    }
-
-private:
-    std::string m_strName, m_strOld;
-    bool m_bHad;
-};
-
 class Device6DOFTest : public ::testing::Test {
 protected:
     Device6DOFTest() : m_scope(&m_script) {}

@@ -19,33 +19,6 @@ char g_szBravis[] = "Bench Bravis";
 char g_szCirrel[] = "Desk Cirrel";
 char g_szUnknown[] = "Nobody";
 
-// Sets or clears an environment variable for one scope and restores it afterwards.
-class CEnvironmentScope {
-public:
-    CEnvironmentScope(const char* pszName, const char* pszValue) : m_strName(pszName)
-    {
-        const char* pszOld = getenv(pszName);
-        m_bHad = pszOld != nullptr;
-        if (m_bHad)
-            m_strOld = pszOld;
-        if (pszValue != nullptr)
-            setenv(pszName, pszValue, 1);
-        else
-            unsetenv(pszName);
-    }
-    ~CEnvironmentScope()
-    {
-        if (m_bHad)
-            setenv(m_strName.c_str(), m_strOld.c_str(), 1);
-        else
-            unsetenv(m_strName.c_str());
-    }
-
-private:
-    std::string m_strName, m_strOld;
-    bool m_bHad;
-};
-
 class ModelDockingTest : public ::testing::Test {
 protected:
     ModelDockingTest() : m_scope(&m_script) {}
