@@ -178,6 +178,32 @@ protected:
             EXPECT_EQ(kZeroWord, SimGetEPPDACWord(k)) << pszWhere << ": motor " << k;
     }
 
+    // The docking models send their words without a flush: a force commanded in one tick
+    // goes out with the next tick's block exchange. Sends pdF with the ramp off for nTicks
+    // ticks and checks, every tick, the words of the previous command; pdLastQ receives the
+    // angles of the last command sent.
+    void ExpectDeferredWords(const SIM_TEST_CONFIG& c, const MOTOR_WIRING& w, const double* pdF, int nTicks,
+                             double* pdLastQ)
+    {
+        ASSERT_EQ(0, enable_kinetor_ramp_forces(Handle(), 0));
+        ASSERT_EQ(0, enable_kinetor_forces(Handle()));
+        for (int i = 0; i < 3; i++)
+            pdLastQ[i] = 0.0;
+        bool bSent = false;
+        int r = RunTicksWith(nTicks, [&](int nTick) {
+            char szWhere[32];
+            snprintf(szWhere, sizeof(szWhere), "tick %d", nTick);
+            if (bSent)
+                ExpectWords(c, w, pdLastQ, pdF, szWhere);
+            LibraryAngles(pdLastQ);
+            float afSend[3] = {(float)pdF[0], (float)pdF[1], (float)pdF[2]};
+            int e = send_kinetor_force(Handle(), afSend);
+            bSent = e == 0;
+            return e;
+        });
+        ASSERT_EQ(0, r);
+    }
+
     // An Altura A 1.0 with gimbal, homed at its power-up pose, forces on.
     void OpenHomedAltura(SIM_TEST_CONFIG& c, const char* pszHand, bool bRamp)
     {
@@ -341,24 +367,11 @@ TEST_F(ForcePathTest, BravisForceLeavesWithTheNextExchange)
     c.afResetAngle[2] = 0.45f;
     ASSERT_GE(OpenSimulatedArm(c, "hold"), 0);
     ASSERT_EQ(0, RunTicks(3));
-    ASSERT_EQ(0, enable_kinetor_ramp_forces(Handle(), 0));
-    ASSERT_EQ(0, enable_kinetor_forces(Handle()));
     const double adF[3] = {-0.4, 0.3, 0.5};
-    double adLastQ[3] = {0, 0, 0};
-    bool bSent = false;
-    int r = RunTicksWith(20, [&](int nTick) {
-        char szWhere[32];
-        snprintf(szWhere, sizeof(szWhere), "tick %d", nTick);
-        // The command of the previous tick went out with this tick's block exchange.
-        if (bSent)
-            ExpectWords(c, kBravisWiring, adLastQ, adF, szWhere);
-        LibraryAngles(adLastQ);
-        float afSend[3] = {(float)adF[0], (float)adF[1], (float)adF[2]};
-        int e = send_kinetor_force(Handle(), afSend);
-        bSent = e == 0;
-        return e;
-    });
-    ASSERT_EQ(0, r);
+    double adLastQ[3];
+    ExpectDeferredWords(c, kBravisWiring, adF, 20, adLastQ);
+    if (HasFatalFailure())
+        return;
     ASSERT_EQ(0, update_kinetor(Handle()));
     ExpectWords(c, kBravisWiring, adLastQ, adF, "last");
 }
@@ -378,23 +391,11 @@ TEST_F(ForcePathTest, CirrelForceOutOfTheInkwell)
     adQ[2] -= 0.35;
     Arm()->SetJointAngles(adQ);
     ASSERT_EQ(0, RunTicks(3));
-    ASSERT_EQ(0, enable_kinetor_ramp_forces(Handle(), 0));
-    ASSERT_EQ(0, enable_kinetor_forces(Handle()));
     const double adF[3] = {0.3, -0.6, -0.2};
-    double adLastQ[3] = {0, 0, 0};
-    bool bSent = false;
-    int r = RunTicksWith(20, [&](int nTick) {
-        char szWhere[32];
-        snprintf(szWhere, sizeof(szWhere), "tick %d", nTick);
-        if (bSent)
-            ExpectWords(c, kCirrelWiring, adLastQ, adF, szWhere);
-        LibraryAngles(adLastQ);
-        float afSend[3] = {(float)adF[0], (float)adF[1], (float)adF[2]};
-        int e = send_kinetor_force(Handle(), afSend);
-        bSent = e == 0;
-        return e;
-    });
-    ASSERT_EQ(0, r);
+    double adLastQ[3];
+    ExpectDeferredWords(c, kCirrelWiring, adF, 20, adLastQ);
+    if (HasFatalFailure())
+        return;
     EXPECT_NE(kZeroWord, SimGetEPPDACWord(1));
 }
 
