@@ -5,17 +5,22 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <initializer_list>
 #include <new>
 
 #include "config/KinetorDevice.h"
 #include "config/KinetorMgr.h"
 #include "core/IOLibAPI.h"
+#include "core/ServoLoop.h"
+#include "platform/KinetorMutex.h"
 
 namespace {
 
 const int kMaxHandle = 19;
 const int kInvalidHandle = -11;
 const float kInvalidHandleFloat = -11.0f;
+// A null array where the operation reads or writes the caller's numbers.
+const int kBadArgument = -9;
 const int kMaxConfigs = 20;
 // The name buffer of init_kinetor; a longer name is refused rather than cut, since a cut
 // name could select a different configuration.
@@ -30,19 +35,41 @@ CIOLibAPI* Lookup(int kinetor_id)
     return static_cast<CIOLibAPI*>(CIOLibAPI::m_kinetorArray.GetAt(kinetor_id));
 }
 
+bool AllSet(std::initializer_list<const void*> apArrays)
+{
+    for (const void* pArray : apArrays) {
+        if (pArray == nullptr)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-// Shorthands for the common shapes: int result, float result.
+// Shorthands for the common shapes: int result, float result, and int result of an
+// operation on the caller's arrays (a null one is refused). Each operation holds the
+// device's lock, so that the servo thread and the application's threads take turns.
 #define KIO_FORWARD_INT(call)              \
     CIOLibAPI* p = Lookup(kinetor_id);     \
     if (p == nullptr)                      \
         return kInvalidHandle;             \
+    CKinetorLock lock(p->m_mutexDevice);   \
     return p->call
 
 #define KIO_FORWARD_FLOAT(call)            \
     CIOLibAPI* p = Lookup(kinetor_id);     \
     if (p == nullptr)                      \
         return kInvalidHandleFloat;        \
+    CKinetorLock lock(p->m_mutexDevice);   \
+    return p->call
+
+#define KIO_FORWARD_ARRAYS(call, ...)      \
+    CIOLibAPI* p = Lookup(kinetor_id);     \
+    if (p == nullptr)                      \
+        return kInvalidHandle;             \
+    if (!AllSet({__VA_ARGS__}))            \
+        return kBadArgument;               \
+    CKinetorLock lock(p->m_mutexDevice);   \
     return p->call
 
 extern "C" {
@@ -76,10 +103,17 @@ int init_kinetor(char* config_data_name)
 
 int disable_kinetor(int kinetor_id)
 {
+    // A running servo loop is held at its tick boundary, so that no tick uses the device
+    // while it goes away; the loop then goes on with the devices still open.
+    CServoLoopPause pause;
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return kInvalidHandle;
-    int r = p->DisableKinetor();
+    int r;
+    {
+        CKinetorLock lock(p->m_mutexDevice);
+        r = p->DisableKinetor();
+    }
     delete p;
     return r;
 }
@@ -90,7 +124,13 @@ const char* get_vendor_string(void) { return "Tandrel Technologies, Inc."; }
 
 int get_kinetor_info(int kinetor_id, void* info, size_t size)
 {
-    KIO_FORWARD_INT(GetKinetorInfo(static_cast<KINETOR_INFO_STRUCT*>(info), size));
+    CIOLibAPI* p = Lookup(kinetor_id);
+    if (p == nullptr)
+        return kInvalidHandle;
+    if (info == nullptr && size != 0)
+        return kBadArgument;
+    CKinetorLock lock(p->m_mutexDevice);
+    return p->GetKinetorInfo(static_cast<KINETOR_INFO_STRUCT*>(info), size);
 }
 
 int get_hardware_rev(int kinetor_id) { KIO_FORWARD_INT(GetHardwareRevNum()); }
@@ -166,6 +206,7 @@ int get_calibration_status(int kinetor_id, int* status)
         return 0;
     int nLocal = 0;
     int& rStatus = (status != nullptr) ? *status : nLocal;
+    CKinetorLock lock(p->m_mutexDevice);
     return p->GetCalibrationStatus(rStatus);
 }
 
@@ -174,19 +215,20 @@ int update_calibration(int kinetor_id)
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return 0;
+    CKinetorLock lock(p->m_mutexDevice);
     return p->UpdateCalibration();
 }
 
 int set_kinetor_coordinate_system(int kinetor_id, float* origin, float* x_axis, float* y_axis,
                                   float* z_axis)
 {
-    KIO_FORWARD_INT(SetKinetorCoordinateSystem(origin, x_axis, y_axis, z_axis));
+    KIO_FORWARD_ARRAYS(SetKinetorCoordinateSystem(origin, x_axis, y_axis, z_axis), origin, x_axis, y_axis, z_axis);
 }
 
-int get_kinetor_pos(int kinetor_id, float* pos) { KIO_FORWARD_INT(GetKinetorPos(pos)); }
-int get_kinetor_vel(int kinetor_id, float* vel) { KIO_FORWARD_INT(GetKinetorVel(vel)); }
-int get_kinetor_inst_vel(int kinetor_id, float* vel) { KIO_FORWARD_INT(GetKinetorInstVel(vel)); }
-int get_kinetor_vel_6dof(int kinetor_id, float* vel) { KIO_FORWARD_INT(GetKinetorVel6DOF(vel)); }
+int get_kinetor_pos(int kinetor_id, float* pos) { KIO_FORWARD_ARRAYS(GetKinetorPos(pos), pos); }
+int get_kinetor_vel(int kinetor_id, float* vel) { KIO_FORWARD_ARRAYS(GetKinetorVel(vel), vel); }
+int get_kinetor_inst_vel(int kinetor_id, float* vel) { KIO_FORWARD_ARRAYS(GetKinetorInstVel(vel), vel); }
+int get_kinetor_vel_6dof(int kinetor_id, float* vel) { KIO_FORWARD_ARRAYS(GetKinetorVel6DOF(vel), vel); }
 float get_kinetor_rate(int kinetor_id) { KIO_FORWARD_FLOAT(GetKinetorRate()); }
 float get_kinetor_inst_rate(int kinetor_id) { KIO_FORWARD_FLOAT(GetKinetorInstRate()); }
 int get_stylus_switch(int kinetor_id, int switch_num)
@@ -195,29 +237,29 @@ int get_stylus_switch(int kinetor_id, int switch_num)
 }
 int get_stylus_presence(int kinetor_id) { KIO_FORWARD_INT(GetStylusPresence()); }
 int get_inkwell_switch(int kinetor_id) { KIO_FORWARD_INT(GetInkwellSwitch()); }
-int get_stylus_matrix(int kinetor_id, float T[4][4]) { KIO_FORWARD_INT(GetStylusMatrix(T)); }
+int get_stylus_matrix(int kinetor_id, float T[4][4]) { KIO_FORWARD_ARRAYS(GetStylusMatrix(T), T); }
 int get_kinetor_joint_angles(int kinetor_id, float* joint_angles)
 {
-    KIO_FORWARD_INT(GetJointAngles(joint_angles));
+    KIO_FORWARD_ARRAYS(GetJointAngles(joint_angles), joint_angles);
 }
-int get_kinetor_encoders(int kinetor_id, float* theta) { KIO_FORWARD_INT(GetKinetorEncoders(theta)); }
+int get_kinetor_encoders(int kinetor_id, float* theta) { KIO_FORWARD_ARRAYS(GetKinetorEncoders(theta), theta); }
 int get_kinetor_encoders_6dof(int kinetor_id, float* theta)
 {
-    KIO_FORWARD_INT(GetKinetorEncoders6DOF(theta));
+    KIO_FORWARD_ARRAYS(GetKinetorEncoders6DOF(theta), theta);
 }
-int get_gimbal_encoders(int kinetor_id, float* theta) { KIO_FORWARD_INT(GetGimbalEncoders(theta)); }
+int get_gimbal_encoders(int kinetor_id, float* theta) { KIO_FORWARD_ARRAYS(GetGimbalEncoders(theta), theta); }
 int get_encoder_values(int kinetor_id, long* encoders)
 {
-    KIO_FORWARD_INT(GetEncoderValues(encoders));
+    KIO_FORWARD_ARRAYS(GetEncoderValues(encoders), encoders);
 }
-int get_kinetor_jacobian(int kinetor_id, double T[6][6]) { KIO_FORWARD_INT(GetKinetorJacobian(T)); }
+int get_kinetor_jacobian(int kinetor_id, double T[6][6]) { KIO_FORWARD_ARRAYS(GetKinetorJacobian(T), T); }
 int calc_joint_angles_from_enc(int kinetor_id, long* enc, float* jointAngles)
 {
-    KIO_FORWARD_INT(CalculateJointAngles(enc, jointAngles));
+    KIO_FORWARD_ARRAYS(CalculateJointAngles(enc, jointAngles), enc, jointAngles);
 }
 int calc_endpoint_from_joint(int kinetor_id, float* jointAngles, float T[4][4])
 {
-    KIO_FORWARD_INT(CalculateEndpointTransform(jointAngles, T));
+    KIO_FORWARD_ARRAYS(CalculateEndpointTransform(jointAngles, T), jointAngles, T);
 }
 
 int set_joint_angle_references(int kinetor_id, float* jointAngles)
@@ -228,19 +270,19 @@ int set_joint_angle_references(int kinetor_id, float* jointAngles)
 
 int get_kinetor_temp(int kinetor_id, float* temperature)
 {
-    KIO_FORWARD_INT(GetKinetorTemp(temperature));
+    KIO_FORWARD_ARRAYS(GetKinetorTemp(temperature), temperature);
 }
 int get_kinetor_temp_normalized(int kinetor_id, float* temperature)
 {
-    KIO_FORWARD_INT(GetKinetorTempNormalized(temperature));
+    KIO_FORWARD_ARRAYS(GetKinetorTempNormalized(temperature), temperature);
 }
 int get_kinetor_temp_6dof(int kinetor_id, float* temperature)
 {
-    KIO_FORWARD_INT(GetKinetorTemp6DOF(temperature));
+    KIO_FORWARD_ARRAYS(GetKinetorTemp6DOF(temperature), temperature);
 }
 int get_kinetor_temp_normalized_6dof(int kinetor_id, float* temperature)
 {
-    KIO_FORWARD_INT(GetKinetorTempNormalized6DOF(temperature));
+    KIO_FORWARD_ARRAYS(GetKinetorTempNormalized6DOF(temperature), temperature);
 }
 
 float get_kinetor_nominal_max_stiffness(int kinetor_id)
@@ -321,41 +363,51 @@ int zero_force_saturation(int kinetor_id) { KIO_FORWARD_INT(ZeroForceSaturation(
 int truncate_force_saturation(int kinetor_id) { KIO_FORWARD_INT(TruncateForceSaturation()); }
 int is_force_saturation_enabled(int kinetor_id) { KIO_FORWARD_INT(IsKinetorSaturationEnabled()); }
 
-int enable_kinetor_forces(int kinetor_id) { KIO_FORWARD_INT(EnableKinetorForces(1)); }
-int enable_kinetor_forces_no_wait(int kinetor_id) { KIO_FORWARD_INT(EnableKinetorForces(0)); }
+// Enabling takes the device's lock itself, step by step: the watchdog handshake may last
+// three seconds, and the servo thread must go on ticking meanwhile.
+int enable_kinetor_forces(int kinetor_id)
+{
+    CIOLibAPI* p = Lookup(kinetor_id);
+    return p == nullptr ? kInvalidHandle : p->EnableKinetorForces(1);
+}
+int enable_kinetor_forces_no_wait(int kinetor_id)
+{
+    CIOLibAPI* p = Lookup(kinetor_id);
+    return p == nullptr ? kInvalidHandle : p->EnableKinetorForces(0);
+}
 int disable_kinetor_forces(int kinetor_id) { KIO_FORWARD_INT(DisableKinetorForces()); }
 int disable_kinetor_forces_no_wait(int kinetor_id) { KIO_FORWARD_INT(DisableKinetorForces()); }
 int is_kinetor_forces_enabled(int kinetor_id) { KIO_FORWARD_INT(IsKinetorForcesEnabled()); }
-int send_kinetor_force(int kinetor_id, float* f) { KIO_FORWARD_INT(SendKinetorForce(f)); }
+int send_kinetor_force(int kinetor_id, float* f) { KIO_FORWARD_ARRAYS(SendKinetorForce(f), f); }
 int send_kinetor_force_6dof(int kinetor_id, float* forces_and_torques)
 {
-    KIO_FORWARD_INT(SendKinetorForce6DOF(forces_and_torques));
+    KIO_FORWARD_ARRAYS(SendKinetorForce6DOF(forces_and_torques), forces_and_torques);
 }
 int write_kinetor_joint_torques(int kinetor_id) { KIO_FORWARD_INT(WriteKinetorJointTorques()); }
 int send_kinetor_joint_torques(int kinetor_id, float* joints_torques)
 {
-    KIO_FORWARD_INT(SendKinetorJointTorques(joints_torques));
+    KIO_FORWARD_ARRAYS(SendKinetorJointTorques(joints_torques), joints_torques);
 }
 int command_motor_dac_values(int kinetor_id, long* dacvalues)
 {
-    KIO_FORWARD_INT(CommandMotorDACValues(dacvalues));
+    KIO_FORWARD_ARRAYS(CommandMotorDACValues(dacvalues), dacvalues);
 }
 int command_motor_voltages(int kinetor_id, float* volts_commanded, float* volts_sent)
 {
-    KIO_FORWARD_INT(CommandMotorVoltages(volts_commanded, volts_sent));
+    KIO_FORWARD_ARRAYS(CommandMotorVoltages(volts_commanded, volts_sent), volts_commanded, volts_sent);
 }
 int get_kinetor_stuck_pos(int kinetor_id, float* stuck_position)
 {
-    KIO_FORWARD_INT(GetKinetorStuckPos(stuck_position));
+    KIO_FORWARD_ARRAYS(GetKinetorStuckPos(stuck_position), stuck_position);
 }
 int set_kinetor_stuck_pos(int kinetor_id, float* stuck_position)
 {
-    KIO_FORWARD_INT(SetKinetorStuckPos(stuck_position));
+    KIO_FORWARD_ARRAYS(SetKinetorStuckPos(stuck_position), stuck_position);
 }
 int calc_kinetor_friction(int kinetor_id, float* friction_force, float* force, float friction,
                           float threshold, float stuck_move)
 {
-    KIO_FORWARD_INT(CalcKinetorFriction(friction_force, force, friction, threshold, stuck_move));
+    KIO_FORWARD_ARRAYS(CalcKinetorFriction(friction_force, force, friction, threshold, stuck_move), friction_force, force);
 }
 
 double get_pinch_value(int kinetor_id)
@@ -363,6 +415,7 @@ double get_pinch_value(int kinetor_id)
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return -11.0;
+    CKinetorLock lock(p->m_mutexDevice);
     return p->GetPinchValue();
 }
 
@@ -371,6 +424,7 @@ int set_pinch_limits(int kinetor_id, int min, int max)
     CIOLibAPI* p = Lookup(kinetor_id);
     if (p == nullptr)
         return kInvalidHandle;
+    CKinetorLock lock(p->m_mutexDevice);
     p->SetPinchLimits(min, max);
     return 0;
 }

@@ -4,6 +4,7 @@
 #define HAPTIC_CONNECTION_H
 
 #include "KinetorTypes.h"
+#include "platform/KinetorMutex.h"
 
 class CHapticConnection {
 public:
@@ -42,6 +43,11 @@ public:
     virtual int RestoreStatusLight() = 0;
     virtual int IsStatusLightEnabled() = 0;
     virtual int ReadStatusLight() = 0;
+
+    // The lock that every exchange with this connection's hardware holds (CIOConnection
+    // takes it around each operation it forwards). Connections that share hardware state
+    // must return the same lock; the default is one lock for the whole process.
+    virtual CKinetorMutex& PortLock();
 
     void SetExtra6DOFOption(int nOption) { m_nExtra6DOFOption = nOption; }
     int GetExtra6DOFOption() const { return m_nExtra6DOFOption; }

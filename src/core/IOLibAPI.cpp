@@ -8,6 +8,7 @@
 
 #include <new>
 
+#include "core/ServoLoop.h"
 #include "device/HapticDevice.h"
 #include "hal/DeviceNodes.h"
 #include "platform/Trace.h"
@@ -65,7 +66,8 @@ const MOTOR_PARAMETERS* FindMotorParameters(int nMotorType)
 
 }  // namespace
 
-CIOLibAPI::CIOLibAPI() : m_pDevice(nullptr), m_nConfiguredL1(0), m_nConfiguredL2(0)
+CIOLibAPI::CIOLibAPI()
+    : m_pDevice(nullptr), m_mutexDevice(true), m_nConfiguredL1(0), m_nConfiguredL2(0)
 {
     // Settle real or simulated hardware before the first time sample: in lockstep the
     // device clock is simulated time, and a timer started on the wall clock would be off.
@@ -143,6 +145,7 @@ void CIOLibAPI::InitializeState()
     m_nStylusPresenceCnt = 0;
     m_bInkwellSwitch = 0;
     m_nInkwellSwitchCnt = 0;
+    m_bLinkLost = 0;
     for (int i = 0; i < 6; i++)
         m_fForce[i] = 0.0f;
     m_bTransformCoordinates = 0;
@@ -199,16 +202,25 @@ int CIOLibAPI::InitKinetor(char* pszName)
 
 int CIOLibAPI::RegisterInTable()
 {
-    for (int i = 0; i < m_kinetorArray.GetSize(); i++) {
+    // A running servo loop reads the table on every tick; it must not do so while the
+    // table changes or grows.
+    CServoLoopPause pause;
+    int nSlot = -1;
+    for (int i = 0; i < m_kinetorArray.GetSize() && nSlot < 0; i++) {
         if (m_kinetorArray.GetAt(i) == nullptr) {
             m_kinetorArray.SetAt(i, this);
-            return i;
+            nSlot = i;
         }
     }
-    int nNew = m_kinetorArray.GetSize();
-    if (!m_kinetorArray.SetAtGrow(nNew, this))
-        return -8;
-    return nNew;
+    if (nSlot < 0) {
+        nSlot = m_kinetorArray.GetSize();
+        if (!m_kinetorArray.SetAtGrow(nSlot, this))
+            return -8;
+    }
+    // A device that joins a running loop is its client like those opened before the start.
+    if (pause.LoopAlive())
+        SubmitClient(1);
+    return nSlot;
 }
 
 int CIOLibAPI::DisableKinetor()

@@ -10,6 +10,7 @@
 #include "KinetorTypes.h"
 #include "core/Timer.h"
 #include "device/KinetorDeviceData.h"
+#include "platform/KinetorMutex.h"
 #include "platform/KinetorArray.h"
 
 class CHapticDevice;
@@ -186,6 +187,13 @@ public:
     CHapticDevice* m_pDevice;
     BOOLEAN m_bInkwellSwitch;
     int m_nInkwellSwitchCnt;
+    // Set while the device reports the link to the hardware lost; its recovery restarts
+    // the force ramp.
+    BOOLEAN m_bLinkLost;
+    // Held by every operation of the flat interface, so that the servo thread's tick and
+    // an application thread (enabling forces, say) never interleave on this device's
+    // state. Recursive: operations call one another.
+    CKinetorMutex m_mutexDevice;
 
 private:
     // The configured link lengths before scaling to millimetres; the model string is

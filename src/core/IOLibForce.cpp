@@ -6,6 +6,7 @@
 
 #include "core/IOLibAPI.h"
 #include "device/HapticDevice.h"
+#include "platform/KinetorMutex.h"
 #include "platform/TimeSample.h"
 #include "platform/Trace.h"
 
@@ -61,42 +62,54 @@ void CIOLibAPI::ZeroMotionState()
     }
 }
 
+// Called without the device lock held: it takes this device's lock for its own steps and
+// each device's lock in turn while it feeds the watchdogs, so that the servo thread keeps
+// ticking during the wait of up to three seconds, and two threads enabling two devices at
+// once cannot deadlock.
 int CIOLibAPI::EnableKinetorForces(BOOLEAN bWait)
 {
-    if (m_bForcesEnabled)
-        return 0;
-    if (m_pDevice == nullptr)
-        return -10;
-    if (!m_bHasBeenReset && m_devData.fReductionDirect[0] >= kResetRequiredReduction)
-        return -16;
+    {
+        CKinetorLock lock(m_mutexDevice);
+        if (m_bForcesEnabled)
+            return 0;
+        if (m_pDevice == nullptr)
+            return -10;
+        if (!m_bHasBeenReset && m_devData.fReductionDirect[0] >= kResetRequiredReduction)
+            return -16;
 
-    m_devData.nRuns = 0;
-    m_bRampForces = 1;
+        m_devData.nRuns = 0;
+        m_bRampForces = 1;
 
-    int e = m_pDevice->ZeroTorques();
-    if (e != 0)
-        return e;
-    if (!m_bWatchdogTimer) {
-        e = m_pDevice->EnableAmplifiers(true);
+        int e = m_pDevice->ZeroTorques();
         if (e != 0)
             return e;
+        if (!m_bWatchdogTimer) {
+            e = m_pDevice->EnableAmplifiers(true);
+            if (e != 0)
+                return e;
+        }
+        m_bForcesEnabled = 1;
     }
 
     CTimedLoop loop(kEnableTimeoutMs, 0);
     bool bDevFault = false;
-    m_bForcesEnabled = 1;
     do {
         // Every device with forces on needs its watchdog fed while this one waits.
         for (int i = 0; i < m_kinetorArray.GetSize(); i++) {
             CIOLibAPI* p = static_cast<CIOLibAPI*>(m_kinetorArray.GetAt(i));
-            if (p != nullptr && p->m_bForcesEnabled && p->m_pDevice != nullptr)
+            if (p == nullptr)
+                continue;
+            CKinetorLock lock(p->m_mutexDevice);
+            if (p->m_bForcesEnabled && p->m_pDevice != nullptr)
                 p->m_pDevice->EnableWatchDog(p->m_bWatchdogTimer != 0, false);
         }
         if (!bWait)
             break;
+        CKinetorLock lock(m_mutexDevice);
         bDevFault = m_pDevice->GetDeviceFault() != 0;
     } while (!loop.IsExpired() && bDevFault);
 
+    CKinetorLock lock(m_mutexDevice);
     if (bDevFault) {
         // The handshake has left the amplifiers switched on; an enable that failed must not
         // leave them so, since a later disable sees no forces to turn off. The results are
@@ -118,15 +131,17 @@ int CIOLibAPI::EnableKinetorForces(BOOLEAN bWait)
 
 int CIOLibAPI::DisableKinetorForces()
 {
+    CKinetorLock lock(m_mutexDevice);
     if (!m_bForcesEnabled)
         return 0;
+    int nResult = 0;
     if (m_pDevice != nullptr) {
-        int e = m_pDevice->ZeroTorques();
-        if (e != 0)
-            return e;
-        e = m_pDevice->EnableAmplifiers(false);
-        if (e != 0)
-            return e;
+        // The amplifiers go off even when zeroing the torques failed: a caller told that
+        // forces are off must be able to rely on it. The first error is the one reported.
+        nResult = m_pDevice->ZeroTorques();
+        const int e = m_pDevice->EnableAmplifiers(false);
+        if (nResult == 0)
+            nResult = e;
     }
     m_nDevFaultCnt = 0;
     for (int i = 0; i < 6; i++) {
@@ -136,7 +151,7 @@ int CIOLibAPI::DisableKinetorForces()
     }
     WriteMotorTemperatures();
     m_bForcesEnabled = 0;
-    return 0;
+    return nResult;
 }
 
 int CIOLibAPI::CommandPrelude()

@@ -5,6 +5,8 @@
 //
 // Lock order: mutex_servo_loop_start_stop, then mutex_servo_loop_start. cs is never held
 // while taking either of them, and mutex_ose_initialize is used by initOSExtender alone.
+// mutex_servo_loop_pause is taken alone, and never while a device or port lock is held:
+// the servo thread can reach its tick boundary only once its callback has let go of them.
 #include "core/ServoLoop.h"
 
 #include <ctype.h>
@@ -24,6 +26,7 @@
 #include "core/IOLibAPI.h"
 #include "core/Timer.h"
 #include "platform/CriticalSection.h"
+#include "platform/TimeSample.h"
 #include "platform/Trace.h"
 
 typedef int (*PFN_SERVO_CALLBACK)(void*);
@@ -79,6 +82,23 @@ CIntervalTimer gServoLoopTimer;
 // Posted by the SIGINT handler for the thread that shuts everything down.
 sem_t g_semInterrupt;
 std::atomic<bool> g_bInterruptThread(false);
+std::atomic<bool> g_bInterruptThreadAllowed(true);
+// A SIGINT that found no shutdown thread: the servo thread carries out the shutdown when
+// its loop has ended. Both flags are lock-free, so the handler may touch them.
+std::atomic<bool> g_bInterruptPending(false);
+std::atomic<bool> g_bServoThreadActive(false);
+
+// The pause of CServoLoopPause. The counts and flags are guarded by
+// mutex_servo_loop_pause; g_nPausePending mirrors the request count for the servo thread's
+// check once per tick, which takes no lock.
+pthread_mutex_t mutex_servo_loop_pause = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t cond_servo_loop_pause = PTHREAD_COND_INITIALIZER;
+int g_nPauseRequests = 0;
+bool g_bServoParked = false;
+bool g_bServoThreadAlive = false;
+std::atomic<int> g_nPausePending(0);
+// Counts changes of the device table, so that the servo thread notices them.
+std::atomic<unsigned> g_nTableChanges(0);
 
 // Lets the callback's own thread recognise itself in stopServoLoop.
 thread_local bool t_bOnServoThread = false;
@@ -129,6 +149,54 @@ void SubmitAllClients(BOOLEAN bSet)
     }
 }
 
+bool IsInTable(const CIOLibAPI* pLib)
+{
+    for (int i = 0; i < CIOLibAPI::m_kinetorArray.GetSize(); i++) {
+        if (CIOLibAPI::m_kinetorArray.GetAt(i) == pLib)
+            return true;
+    }
+    return false;
+}
+
+// Waits at the tick boundary while a pause is requested. Servo thread only.
+void ParkAtTickBoundary()
+{
+    pthread_mutex_lock(&mutex_servo_loop_pause);
+    g_bServoParked = true;
+    pthread_cond_broadcast(&cond_servo_loop_pause);
+    while (g_nPauseRequests > 0)
+        pthread_cond_wait(&cond_servo_loop_pause, &mutex_servo_loop_pause);
+    g_bServoParked = false;
+    pthread_mutex_unlock(&mutex_servo_loop_pause);
+}
+
+// After the device table changed: the loop keeps pacing on its device while that is still
+// open, moves on to the lowest-numbered open one when it was closed, and ends when none is
+// left. Returns false when the loop must end. Servo thread only.
+bool FollowDeviceTable(unsigned& nSeen)
+{
+    const unsigned nChanges = g_nTableChanges.load();
+    if (nChanges == nSeen)
+        return true;
+    nSeen = nChanges;
+    if (!IsInTable(g_iolib))
+        g_iolib = FirstOpenDevice();
+    if (g_iolib != nullptr)
+        return true;
+    OSE_TRACE(1, "No open device left: servo loop ends");
+    g_servo_loop_done.store(true);
+    return false;
+}
+
+// The nanoseconds between two readings of the device clock.
+int64_t ElapsedNs(const struct timespec& tsStart, const struct timespec& tsStop)
+{
+    if (tsStop.tv_sec > tsStart.tv_sec)
+        return (int64_t)(tsStop.tv_sec - tsStart.tv_sec) * 1000000000LL +
+               (int64_t)(tsStop.tv_nsec - tsStart.tv_nsec);
+    return (int64_t)(tsStop.tv_nsec - tsStart.tv_nsec);
+}
+
 void ReadCallback(PFN_SERVO_CALLBACK& pfnSource, void*& pSourceData, PFN_SERVO_CALLBACK& pfn,
                   void*& pData)
 {
@@ -148,10 +216,18 @@ void* servo_thread(void*)
     if (pfnPre != nullptr)
         pfnPre(pPreData);
 
+    unsigned nTableSeen = g_nTableChanges.load();
     while (!g_servo_loop_done.load()) {
+        if (g_nPausePending.load() > 0)
+            ParkAtTickBoundary();
+        if (!FollowDeviceTable(nTableSeen) || g_servo_loop_done.load())
+            break;
+
+        // The callback's duration on the device clock: process CPU time would also count
+        // every other busy thread of the application and make each tick look overrun.
         struct timespec tsStart;
         struct timespec tsStop;
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &tsStart);
+        ReadDeviceClock(&tsStart);
         gServoLoopTimer.Restart();
 
         // A missing callback leaves a loop that only paces on the device.
@@ -160,15 +236,12 @@ void* servo_thread(void*)
             break;
         }
 
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &tsStop);
-        int64_t nElapsed;
-        if (tsStop.tv_sec > tsStart.tv_sec)
-            nElapsed = (int64_t)(tsStop.tv_sec - tsStart.tv_sec) * 1000000000LL +
-                       (int64_t)(tsStop.tv_nsec - tsStart.tv_nsec);
-        else
-            nElapsed = (int64_t)(tsStop.tv_nsec - tsStart.tv_nsec);
+        ReadDeviceClock(&tsStop);
+        // The callback may have closed the device the loop paces on.
+        if (!FollowDeviceTable(nTableSeen))
+            break;
         // A callback that used up its cycle goes straight on to the next tick.
-        if ((uint64_t)nElapsed < g_cycle_time.load(std::memory_order_relaxed))
+        if ((uint64_t)ElapsedNs(tsStart, tsStop) < g_cycle_time.load(std::memory_order_relaxed))
             g_iolib->Await();
 
         if (!g_servo_loop_running.load()) {
@@ -195,7 +268,30 @@ void* servo_thread(void*)
     g_bServoThreadEnded = true;
     pthread_cond_broadcast(&cond_servo_loop_start);
     pthread_mutex_unlock(&mutex_servo_loop_start);
+
+    // Pausers no longer wait for a boundary this thread will not reach.
+    pthread_mutex_lock(&mutex_servo_loop_pause);
+    g_bServoThreadAlive = false;
+    pthread_cond_broadcast(&cond_servo_loop_pause);
+    pthread_mutex_unlock(&mutex_servo_loop_pause);
+
+    // The handler checks this flag after raising its own, so one of the two always sees
+    // the other's.
+    g_bServoThreadActive.store(false);
+    if (g_bInterruptPending.load()) {
+        cleanupKinetors();
+        exit(-1);
+    }
     return nullptr;
+}
+
+void SetServoThreadAlive(bool bAlive)
+{
+    g_bServoThreadActive.store(bAlive);
+    pthread_mutex_lock(&mutex_servo_loop_pause);
+    g_bServoThreadAlive = bAlive;
+    pthread_cond_broadcast(&cond_servo_loop_pause);
+    pthread_mutex_unlock(&mutex_servo_loop_pause);
 }
 
 // Joins a servo thread that ended by itself. Called with mutex_servo_loop_start_stop held.
@@ -234,6 +330,8 @@ int CreateServoThread()
     g_bServoLoopStarted = false;
     g_bServoThreadEnded = false;
     pthread_mutex_unlock(&mutex_servo_loop_start);
+    // Alive from before the thread runs, so that a pause asked for meanwhile waits for it.
+    SetServoThreadAlive(true);
 
     int nResult = EAGAIN;
     if (bRealtime)
@@ -243,6 +341,8 @@ int CreateServoThread()
     if (!bRealtime || nResult != 0)
         nResult = pthread_create(&servo_loop_tid, nullptr, servo_thread, nullptr);
     pthread_attr_destroy(&attr);
+    if (nResult != 0)
+        SetServoThreadAlive(false);
 
     // Root was needed only to create the thread; the program goes on as it was.
     if (bRoot && geteuid() != nEffectiveUid && setreuid((uid_t)-1, nEffectiveUid) != 0)
@@ -272,17 +372,32 @@ void* interrupt_thread(void*)
     return nullptr;
 }
 
+// Only async-signal-safe steps here: a semaphore post, lock-free flags, write and _exit.
 void signal_handler(int)
 {
-    if (g_bInterruptThread.load())
+    if (g_bInterruptThread.load()) {
         sem_post(&g_semInterrupt);
-    else
-        ShutdownOnInterrupt();
+        return;
+    }
+    // No shutdown thread: a running servo thread ends its loop and then closes the devices
+    // from thread context.
+    g_bInterruptPending.store(true);
+    g_servo_loop_done.store(true);
+    if (g_bServoThreadActive.load())
+        return;
+    // Nobody is left who could close the devices safely; the amplifiers' own timeout
+    // switches the motors off once their watchdog is no longer fed.
+    static const char kMessage[] = "Interrupted: exiting without closing the devices\n";
+    ssize_t nIgnored = write(STDERR_FILENO, kMessage, sizeof(kMessage) - 1);
+    (void)nIgnored;
+    _exit(-1);
 }
 
 // Starts the thread that carries out the shutdown. Called once, from initOSExtender.
 void StartInterruptThread()
 {
+    if (!g_bInterruptThreadAllowed.load())
+        return;
     if (sem_init(&g_semInterrupt, 0, 0) != 0)
         return;
     CInterruptBlock block;
@@ -389,6 +504,37 @@ void cleanupKinetors()
 }
 
 uint64_t GetServoCycleTime() { return g_cycle_time.load(); }
+
+void SetInterruptThreadAllowed(bool bAllowed)
+{
+    g_bInterruptThreadAllowed.store(bAllowed);
+}
+
+CServoLoopPause::CServoLoopPause() : m_bHolding(!t_bOnServoThread), m_bLoopAlive(true)
+{
+    if (!m_bHolding)
+        return;
+    pthread_mutex_lock(&mutex_servo_loop_pause);
+    g_nPauseRequests++;
+    g_nPausePending.fetch_add(1);
+    while (g_bServoThreadAlive && !g_bServoParked)
+        pthread_cond_wait(&cond_servo_loop_pause, &mutex_servo_loop_pause);
+    m_bLoopAlive = g_bServoThreadAlive;
+    pthread_mutex_unlock(&mutex_servo_loop_pause);
+}
+
+CServoLoopPause::~CServoLoopPause()
+{
+    // Counted before the loop is let go, so that it looks at the table again.
+    g_nTableChanges.fetch_add(1);
+    if (!m_bHolding)
+        return;
+    pthread_mutex_lock(&mutex_servo_loop_pause);
+    g_nPauseRequests--;
+    g_nPausePending.fetch_sub(1);
+    pthread_cond_broadcast(&cond_servo_loop_pause);
+    pthread_mutex_unlock(&mutex_servo_loop_pause);
+}
 
 extern "C" {
 

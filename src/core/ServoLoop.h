@@ -23,4 +23,29 @@ void cleanupKinetors();
 // The servo cycle time in nanoseconds (the overrun threshold of a tick).
 uint64_t GetServoCycleTime();
 
+// Holds the servo loop at a tick boundary (no callback running, no tick wait in progress)
+// for the life of the object, so that a device can be opened into the table or closed and
+// destroyed under it. On release the loop paces on the lowest-numbered open device again,
+// and ends cleanly when none is left. On the servo thread itself (a device closed from the
+// tick callback) nothing is held; the loop looks again once the callback has returned.
+class CServoLoopPause {
+public:
+    CServoLoopPause();
+    ~CServoLoopPause();
+
+    // Whether a servo thread was running when the pause began.
+    bool LoopAlive() const { return m_bLoopAlive; }
+
+private:
+    CServoLoopPause(const CServoLoopPause&) = delete;
+    CServoLoopPause& operator=(const CServoLoopPause&) = delete;
+
+    bool m_bHolding;
+    bool m_bLoopAlive;
+};
+
+// For tests: false makes initOSExtender behave as if the thread that carries out the
+// SIGINT shutdown could not be started.
+void SetInterruptThreadAllowed(bool bAllowed);
+
 #endif

@@ -55,6 +55,19 @@ void CSimEPPPort::Reset()
     m_ucAddress = 0;
     m_nIrqCount = 0;
     m_bNeedsDirSwitch = TRUE;
+    ClearDACWordsReceived();
+}
+
+bool CSimEPPPort::WasDACWordReceived(int nMotor, int nWord) const
+{
+    if (nMotor < 0 || nMotor >= SIM_EPP_MODULES * 3 || nWord < 0 || nWord > 4095)
+        return false;
+    return m_abDACReceived[nMotor][nWord];
+}
+
+void CSimEPPPort::ClearDACWordsReceived()
+{
+    memset(m_abDACReceived, 0, sizeof(m_abDACReceived));
 }
 
 void CSimEPPPort::SetModule(int nModule, CSimArm* pArm, int nMotorBase, BOOLEAN bGimbalEncodersOnPots,
@@ -344,6 +357,8 @@ void CSimEPPPort::ApplyModule(int nModule, int64_t nNowNs)
         int nWord = (m.aucOut[2 * i] | (m.aucOut[2 * i + 1] << 8)) & 0x0FFF;
         long lDac = ((long)(4095 - nWord) << 4) - 32768L;
         m.pArm->SetMotorDAC(m.nMotorBase + i, lDac);
+        if (m.nMotorBase + i < SIM_EPP_MODULES * 3)
+            m_abDACReceived[m.nMotorBase + i][nWord] = true;
     }
     UCHAR ucMisc = m.aucOut[kOutMisc];
     if (m.nMotorBase == 0) {

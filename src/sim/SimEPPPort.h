@@ -95,6 +95,10 @@ public:
     BOOLEAN WatchdogSatisfied(int nModule, int64_t nNowNs) const;
     // 12-bit DAC word last received for motor index nMotor; 2047 when none.
     int GetDACWord(int nMotor) const;
+    // Every distinct DAC word a motor received since the last reset or clear: what a test
+    // compares with the words the library meant to send.
+    bool WasDACWordReceived(int nMotor, int nWord) const;
+    void ClearDACWordsReceived();
 
     // Port behaviour for tests: FALSE makes plain reads see the device like a port that
     // turns its lines round by itself.
@@ -115,6 +119,7 @@ private:
     UCHAR m_ucAddress;     // the device's address pointer
     int m_nIrqCount;
     BOOLEAN m_bNeedsDirSwitch;
+    bool m_abDACReceived[SIM_EPP_MODULES * 3][4096];
 };
 
 #endif

@@ -154,6 +154,28 @@ int SimGetEPPDACWord(int nMotor)
     return hw.EPPPort().GetDACWord(nMotor);
 }
 
+int SimGetEPPDACWordsReceived(int nMotor, int* pnWords, int nMax)
+{
+    CSimHardware& hw = CSimHardware::Instance();
+    std::lock_guard<std::recursive_mutex> lock(hw.Mutex());
+    int nCount = 0;
+    for (int nWord = 0; nWord <= 4095; nWord++) {
+        if (!hw.EPPPort().WasDACWordReceived(nMotor, nWord))
+            continue;
+        if (pnWords != nullptr && nCount < nMax)
+            pnWords[nCount] = nWord;
+        nCount++;
+    }
+    return nCount;
+}
+
+void SimClearEPPDACWordsReceived()
+{
+    CSimHardware& hw = CSimHardware::Instance();
+    std::lock_guard<std::recursive_mutex> lock(hw.Mutex());
+    hw.EPPPort().ClearDACWordsReceived();
+}
+
 UCHAR SimGetEPPWatchdogCounter(int nModule)
 {
     UCHAR aucOut[SIM_EPP_OUTPUT_SIZE];

@@ -79,6 +79,10 @@ BOOLEAN SimGetEPPOutputBlock(int nModule, UCHAR* pucOut);
 ULONG SimGetEPPBlockReads(int nModule);
 // 12-bit DAC word last received for motor nMotor of the arm on the port (2047 when none).
 int SimGetEPPDACWord(int nMotor);
+// The distinct 12-bit DAC words motor nMotor received since the simulator's reset or the
+// last clear, in increasing order: up to nMax into pnWords; returns how many there are.
+int SimGetEPPDACWordsReceived(int nMotor, int* pnWords, int nMax);
+void SimClearEPPDACWordsReceived();
 // Watchdog counter last received by module nModule.
 UCHAR SimGetEPPWatchdogCounter(int nModule);
 BOOLEAN SimGetEPPWatchdogSatisfied(int nModule);

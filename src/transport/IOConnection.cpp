@@ -52,14 +52,27 @@ CIOConnection::CIOConnection(int nCardType, ULONG nUnit)
 CIOConnection::~CIOConnection()
 {
     if (m_pConnection != nullptr)
-        m_pConnection->DeleteConnection();
+        DeleteConnection();
     DestroyWrapper();
 }
 
+// The transport's destructor still talks to the port (it stops the tick and sends zero
+// torque), so it runs under the port lock like any other exchange. The lock outlives
+// every transport.
 void CIOConnection::DestroyWrapper()
 {
+    if (m_pDevice == nullptr) {
+        m_pConnection = nullptr;
+        return;
+    }
+    CHapticConnection* pConnection = m_pConnection;
     m_pConnection = nullptr;
-    delete m_pDevice;
+    if (pConnection == nullptr) {
+        delete m_pDevice;
+    } else {
+        CKinetorLock lock(pConnection->PortLock());
+        delete m_pDevice;
+    }
     m_pDevice = nullptr;
 }
 
@@ -70,7 +83,7 @@ int CIOConnection::AllocateConnection(int nChannel)
     // A second allocation replaces the transport instead of leaking the first one.
     if (m_pDevice != nullptr) {
         if (m_pConnection != nullptr)
-            m_pConnection->DeleteConnection();
+            DeleteConnection();
         DestroyWrapper();
     }
 
@@ -92,7 +105,7 @@ int CIOConnection::AllocateConnection(int nChannel)
     }
     // The transport decodes the stylus inputs by the handle type, so it must know it too.
     m_pConnection->SetExtra6DOFOption(m_nExtra6DOFOption);
-    int nResult = m_pConnection->AllocateConnection(nChannel);
+    int nResult = Locked(-11, [&](CHapticConnection* p) { return p->AllocateConnection(nChannel); });
     if (nResult != 1) {
         DestroyWrapper();
         return nResult;
@@ -104,124 +117,133 @@ int CIOConnection::DeleteConnection()
 {
     if (m_pConnection == nullptr)
         return -11;
-    int nResult = m_pConnection->DeleteConnection();
+    int nResult = Locked(-11, [](CHapticConnection* p) { return p->DeleteConnection(); });
     DestroyWrapper();
     return nResult;
 }
 
 int CIOConnection::FlushConnection(BOOLEAN bFlushOnly)
 {
-    return m_pConnection ? m_pConnection->FlushConnection(bFlushOnly) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->FlushConnection(bFlushOnly); });
 }
 
 void* CIOConnection::GetConnectionData()
 {
+    // Plain bookkeeping of the transport: no exchange, no lock.
     return m_pConnection ? m_pConnection->GetConnectionData() : nullptr;
 }
 
 int CIOConnection::GetCalibrationStatus(int& status)
 {
-    return m_pConnection ? m_pConnection->GetCalibrationStatus(status) : 0;
+    return Locked(0, [&](CHapticConnection* p) { return p->GetCalibrationStatus(status); });
 }
 
 int CIOConnection::UpdateCalibration()
 {
-    return m_pConnection ? m_pConnection->UpdateCalibration() : 0;
+    return Locked(0, [&](CHapticConnection* p) { return p->UpdateCalibration(); });
 }
 
 void CIOConnection::ReadEncoderOffsets(char* pszName)
 {
-    if (m_pConnection)
-        m_pConnection->ReadEncoderOffsets(pszName);
+    Locked(0, [&](CHapticConnection* p) {
+        p->ReadEncoderOffsets(pszName);
+        return 0;
+    });
 }
 
 void CIOConnection::WriteEncoderOffsets(char* pszName)
 {
-    if (m_pConnection)
-        m_pConnection->WriteEncoderOffsets(pszName);
+    Locked(0, [&](CHapticConnection* p) {
+        p->WriteEncoderOffsets(pszName);
+        return 0;
+    });
 }
 
 void CIOConnection::SetEncoderOffsets(const SHORT* nOffsets)
 {
-    if (m_pConnection)
-        m_pConnection->SetEncoderOffsets(nOffsets);
+    Locked(0, [&](CHapticConnection* p) {
+        p->SetEncoderOffsets(nOffsets);
+        return 0;
+    });
 }
 
 int CIOConnection::ResetBaseEncoders()
 {
-    return m_pConnection ? m_pConnection->ResetBaseEncoders() : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->ResetBaseEncoders(); });
 }
 
 int CIOConnection::ResetGimbalEncoders()
 {
-    return m_pConnection ? m_pConnection->ResetGimbalEncoders() : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->ResetGimbalEncoders(); });
 }
 
 int CIOConnection::ReadBaseEncoders(SHORT* nEncoders)
 {
-    return m_pConnection ? m_pConnection->ReadBaseEncoders(nEncoders) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->ReadBaseEncoders(nEncoders); });
 }
 
 int CIOConnection::ReadPinchValue(SHORT& nEncoder)
 {
-    return m_pConnection ? m_pConnection->ReadPinchValue(nEncoder) : 0;
+    return Locked(0, [&](CHapticConnection* p) { return p->ReadPinchValue(nEncoder); });
 }
 
 int CIOConnection::ReadGimbalEncoders(SHORT* nEncoders)
 {
-    return m_pConnection ? m_pConnection->ReadGimbalEncoders(nEncoders) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->ReadGimbalEncoders(nEncoders); });
 }
 
 int CIOConnection::ReadDeviceFault()
 {
-    return m_pConnection ? m_pConnection->ReadDeviceFault() : -16;
+    return Locked(-16, [&](CHapticConnection* p) { return p->ReadDeviceFault(); });
 }
 
 int CIOConnection::ReadSwitch(int switchNum)
 {
-    return m_pConnection ? m_pConnection->ReadSwitch(switchNum) : 0;
+    return Locked(0, [&](CHapticConnection* p) { return p->ReadSwitch(switchNum); });
 }
 
 int CIOConnection::ReadPresence(int switchNum)
 {
-    return m_pConnection ? m_pConnection->ReadPresence(switchNum) : 0;
+    return Locked(0, [&](CHapticConnection* p) { return p->ReadPresence(switchNum); });
 }
 
 int CIOConnection::ReadInkwellSensor()
 {
-    return m_pConnection ? m_pConnection->ReadInkwellSensor() : 0;
+    return Locked(0, [&](CHapticConnection* p) { return p->ReadInkwellSensor(); });
 }
 
 int CIOConnection::ReadHomeSensor(int sensorNum)
 {
-    return m_pConnection ? m_pConnection->ReadHomeSensor(sensorNum) : 0;
+    return Locked(0, [&](CHapticConnection* p) { return p->ReadHomeSensor(sensorNum); });
 }
 
 int CIOConnection::WriteBaseTorques(USHORT* nTorques)
 {
-    return m_pConnection ? m_pConnection->WriteBaseTorques(nTorques) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->WriteBaseTorques(nTorques); });
 }
 
 int CIOConnection::WriteGimbalTorques(USHORT* nTorques)
 {
-    return m_pConnection ? m_pConnection->WriteGimbalTorques(nTorques) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->WriteGimbalTorques(nTorques); });
 }
 
 int CIOConnection::EnableBaseAmplifiers(BOOLEAN bEnable)
 {
-    return m_pConnection ? m_pConnection->EnableBaseAmplifiers(bEnable) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->EnableBaseAmplifiers(bEnable); });
 }
 
 int CIOConnection::EnableGimbalAmplifiers(BOOLEAN bEnable)
 {
-    return m_pConnection ? m_pConnection->EnableGimbalAmplifiers(bEnable) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->EnableGimbalAmplifiers(bEnable); });
 }
 
 int CIOConnection::SubmitClient(BOOLEAN bSet)
 {
-    return m_pConnection ? m_pConnection->SubmitClient(bSet) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->SubmitClient(bSet); });
 }
 
+// No lock here: the transport takes its port lock for the register steps of the wait
+// itself, and must not hold it while it blocks for the tick.
 void CIOConnection::Await()
 {
     if (m_pConnection)
@@ -230,30 +252,30 @@ void CIOConnection::Await()
 
 int CIOConnection::SetKinetorUpdateRate(ULONG nUpdateRate)
 {
-    return m_pConnection ? m_pConnection->SetKinetorUpdateRate(nUpdateRate) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->SetKinetorUpdateRate(nUpdateRate); });
 }
 
 int CIOConnection::GetHardwareRevNum()
 {
-    return m_pConnection ? m_pConnection->GetHardwareRevNum() : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->GetHardwareRevNum(); });
 }
 
 int CIOConnection::OverrideStatusLight(int nStatus)
 {
-    return m_pConnection ? m_pConnection->OverrideStatusLight(nStatus) : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->OverrideStatusLight(nStatus); });
 }
 
 int CIOConnection::RestoreStatusLight()
 {
-    return m_pConnection ? m_pConnection->RestoreStatusLight() : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->RestoreStatusLight(); });
 }
 
 int CIOConnection::IsStatusLightEnabled()
 {
-    return m_pConnection ? m_pConnection->IsStatusLightEnabled() : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->IsStatusLightEnabled(); });
 }
 
 int CIOConnection::ReadStatusLight()
 {
-    return m_pConnection ? m_pConnection->ReadStatusLight() : -11;
+    return Locked(-11, [&](CHapticConnection* p) { return p->ReadStatusLight(); });
 }

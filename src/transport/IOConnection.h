@@ -59,6 +59,16 @@ private:
 
     void DestroyWrapper();
 
+    // Runs one operation of the transport under its port lock; rNone when there is none.
+    template <typename F>
+    int Locked(int rNone, F fnOperation)
+    {
+        if (m_pConnection == nullptr)
+            return rNone;
+        CKinetorLock lock(m_pConnection->PortLock());
+        return fnOperation(m_pConnection);
+    }
+
     CKernelDevice* m_pDevice;
     ULONG m_nUnit;
     CHapticConnection* m_pConnection;

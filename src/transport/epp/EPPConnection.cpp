@@ -43,6 +43,16 @@ BOOLEAN g_bReverseMode = FALSE;
 // Where the device's address pointer stands, as far as the host's own transfers moved it.
 UCHAR g_ucAddress = 0;
 
+// Guards everything above and every exchange on the port: the node, the mode word and the
+// device's address pointer are one for the whole process, so two threads' requests must
+// never interleave. Never destroyed: the servo thread may still wait on the port while the
+// process exits.
+CKinetorMutex& EPPLock()
+{
+    static CKinetorMutex* s_pMutex = new CKinetorMutex(false);
+    return *s_pMutex;
+}
+
 CDeviceNodes* Nodes()
 {
     return GetDeviceNodes();
@@ -514,11 +524,25 @@ BOOLEAN CEPPConnection::EnableInterrupts(BOOLEAN bEnable)
     return ReadWriteKinetorData(TRUE);
 }
 
+CKinetorMutex& CEPPConnection::PortLock()
+{
+    return EPPLock();
+}
+
+// The register steps before and after the wait hold the port lock; the wait itself does
+// not, so that the application's threads can talk to the port while the tick is pending.
 void CEPPConnection::Await()
 {
-    EnableInterrupts(TRUE);
     int nCount = 0;
-    if (Nodes()->Ioctl(epp_fd, PPCLRIRQ, &nCount) < 0) {
+    int fd;
+    int nCleared;
+    {
+        CKinetorLock lock(EPPLock());
+        EnableInterrupts(TRUE);
+        fd = epp_fd;
+        nCleared = Nodes()->Ioctl(fd, PPCLRIRQ, &nCount);
+    }
+    if (nCleared < 0) {
         perror("An EPP connection error occurred: ioctl PPCLRIRQ - ");
         exit(-1);
     }
@@ -526,7 +550,7 @@ void CEPPConnection::Await()
         return;
 
     struct pollfd pfd;
-    pfd.fd = epp_fd;
+    pfd.fd = fd;
     pfd.events = POLLIN;
     pfd.revents = 0;
     struct timespec tsStart;
@@ -557,7 +581,11 @@ void CEPPConnection::Await()
         perror("An EPP connection error occurred: poll ");
         exit(-1);
     }
-    if (Nodes()->Ioctl(epp_fd, PPCLRIRQ, &nCount) < 0) {
+    {
+        CKinetorLock lock(EPPLock());
+        nCleared = Nodes()->Ioctl(fd, PPCLRIRQ, &nCount);
+    }
+    if (nCleared < 0) {
         perror("An EPP connection error occurred: ioctl PPCLRIRQ ");
         exit(-1);
     }

@@ -5,8 +5,7 @@
 //
 // The node, the mode word, the port table, the shared blocks, the interrupt state and the
 // reverse-mode check are process-wide: every connection in the process (channel 0 and 1 on
-// one port, the two halves of a double connection) shares them. None of it is guarded; the
-// connections are used from the servo thread and opened and closed only while it is stopped.
+// one port, the two halves of a double connection) shares them, under one port lock.
 #ifndef EPP_CONNECTION_H
 #define EPP_CONNECTION_H
 
@@ -33,6 +32,7 @@ public:
     int AllocateConnection(int nChannel) override;
     int DeleteConnection() override;
     void Await() override;
+    CKinetorMutex& PortLock() override;
     int SetKinetorUpdateRate(ULONG nUpdateRate) override;
     void ResetCommunicationErrors() override;
     BOOLEAN CommunicationError() override;
