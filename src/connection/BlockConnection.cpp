@@ -318,6 +318,11 @@ BOOLEAN CBlockConnection::ReadKinetorData(_PORT_INPUT* pRegsIn, _PORT_OUTPUT* pR
     // A device that dropped out and answers again starts its calibration afresh.
     if (CommunicationError() && PortTalkTest()) {
         ResetCommunicationErrors();
+        // The torque last commanded before the link dropped is stale by now; the arm gets
+        // zero until the library has ramped its forces up again.
+        pRegsOut->usDToA0 = BLOCK_DAC_ZERO;
+        pRegsOut->usDToA1 = BLOCK_DAC_ZERO;
+        pRegsOut->usDToA2 = BLOCK_DAC_ZERO;
         if (m_bAutoCalibrate)
             ResetCalibration();
         ClearSensorData();

@@ -16,7 +16,50 @@ const int kDevFaultFilter = 16;
 // Updates after a counter reset during which the arm may still be settling.
 const int kVelocityGraceRuns = 100;
 
-bool IsCountedFault(int e) { return e == -2 || e == -4 || e == -13 || e == -28; }
+// The device's code for a link that stopped answering.
+const int kLinkLostFault = -28;
+
+bool IsCountedFault(int e) { return e == -2 || e == -4 || e == -13 || e == kLinkLostFault; }
+
+// Result for a coordinate frame that cannot be built.
+const int kBadFrame = -9;
+// Two axes closer to parallel than this (sine of the angle between them) span no frame.
+const float kParallelSine = 1e-6f;
+
+float Length3(const float* v) { return sqrtf(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+
+// A frame the transform can be built from: finite numbers, no zero axis, no two axes
+// parallel. Anything else would install a matrix of NaN that stays for good.
+bool IsUsableFrame(const float* o, const float* x, const float* y, const float* z)
+{
+    const float* apAxes[3] = {x, y, z};
+    float afLength[3];
+    for (int i = 0; i < 3; i++) {
+        if (!isfinite(o[i]))
+            return false;
+        afLength[i] = Length3(apAxes[i]);
+        if (!isfinite(afLength[i]) || afLength[i] <= 0.0f)
+            return false;
+    }
+    for (int i = 0; i < 3; i++) {
+        const float* a = apAxes[i];
+        const float* b = apAxes[(i + 1) % 3];
+        const float c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                            a[0] * b[1] - a[1] * b[0]};
+        if (!(Length3(c) > kParallelSine * afLength[i] * afLength[(i + 1) % 3]))
+            return false;
+    }
+    return true;
+}
+
+bool IsFiniteMatrix(MATRIX m)
+{
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++)
+            if (!isfinite(m[i][j]))
+                return false;
+    return true;
+}
 
 }  // namespace
 
@@ -131,6 +174,15 @@ int CIOLibAPI::KinetorStatus()
         m_bRampForces = 1;
         m_devData.nRuns = 0;
         LOG("Device Fault occurred.  Ramping up forces.\n");
+    }
+    // A link that answers again must not bring the last force back at once: like a device
+    // fault, its recovery starts the ramp from zero.
+    if (e == kLinkLostFault) {
+        m_bLinkLost = 1;
+    } else if (m_bLinkLost) {
+        m_bLinkLost = 0;
+        m_bRampForces = 1;
+        m_devData.nRuns = 0;
     }
     return (m_nDevFaultCnt >= kDevFaultFilter) ? e : 0;
 }
@@ -332,7 +384,10 @@ void CIOLibAPI::TransformForce(MATRIX t, float* force)
 
 int CIOLibAPI::SetKinetorCoordinateSystem(float* o, float* x, float* y, float* z)
 {
-    MATRIX T, Rz, A, Ry, B, Rx, C;
+    // A refused frame leaves the one installed before in place.
+    if (!IsUsableFrame(o, x, y, z))
+        return kBadFrame;
+    MATRIX T, Rz, A, Ry, B, Rx, C, mTransform, mInverse;
 
     IdentityMatrix(T);
     T[3][0] = o[0];
@@ -383,24 +438,28 @@ int CIOLibAPI::SetKinetorCoordinateSystem(float* o, float* x, float* y, float* z
 
     MultiplyMatrix(B, Rx, C);
     if (bRightHanded) {
-        memcpy(m_matCoordTransform, C, sizeof(C));
+        memcpy(mTransform, C, sizeof(C));
     } else {
         MATRIX M;
         IdentityMatrix(M);
         M[1][1] = -1.0f;
-        MultiplyMatrix(C, M, m_matCoordTransform);
+        MultiplyMatrix(C, M, mTransform);
     }
 
-    MATRIX& inv = m_matCoordTransformInverse;
     for (int j = 0; j < 3; j++) {
-        inv[0][j] = x[j];
-        inv[1][j] = y[j];
-        inv[2][j] = z[j];
-        inv[3][j] = -o[j];
+        mInverse[0][j] = x[j];
+        mInverse[1][j] = y[j];
+        mInverse[2][j] = z[j];
+        mInverse[3][j] = -o[j];
     }
-    inv[0][3] = inv[1][3] = inv[2][3] = 0.0f;
-    inv[3][3] = 1.0f;
+    mInverse[0][3] = mInverse[1][3] = mInverse[2][3] = 0.0f;
+    mInverse[3][3] = 1.0f;
 
+    // Huge but finite axes can still overflow on the way.
+    if (!IsFiniteMatrix(mTransform))
+        return kBadFrame;
+    memcpy(m_matCoordTransform, mTransform, sizeof(mTransform));
+    memcpy(m_matCoordTransformInverse, mInverse, sizeof(mInverse));
     m_bTransformCoordinates = 1;
     return 0;
 }

@@ -2,11 +2,15 @@
 // the loss and recovery of the parallel-port link and the lost servo tick, from the flat
 // interface down to the simulated arm's electronics, in lockstep pace.
 #include <dirent.h>
+#include <math.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -14,6 +18,7 @@
 #include "KinetorIO.h"
 #include "KinetorServo.h"
 #include "SimFixture.h"
+#include "core/ServoLoop.h"
 
 namespace {
 
@@ -25,6 +30,7 @@ const int kCodeFaultNotCleared = -4;  // the device's watchdog is starved; also:
                                       // not clear while forces were being enabled
 const int kCodeLinkLost = -28;        // communication with the device lost
 const int kCodeForcesDisabled = -12;
+const int kCodeBadArgument = -9;
 
 // Consecutive fault readings before the filter lets a fault through.
 const int kFaultFilterLength = 16;
@@ -453,6 +459,152 @@ TEST_F(SafetyTest, SilentDeviceIsReportedAfterTheFilterAndItsWatchdogCutsTheAmpl
     EXPECT_FALSE(Arm()->GetAmplifiersEnabled());
 }
 
+// ---- safety paths that must not report success while the arm is unsafe ----
+
+TEST_F(SafetyTest, DisableSwitchesTheAmplifiersOffEvenWhenZeroTorqueCannotBeWritten)
+{
+    int nHandle = OpenBravis();
+    ASSERT_GE(nHandle, 0);
+    ASSERT_EQ(0, enable_kinetor_forces(nHandle));
+    ASSERT_TRUE(Arm()->GetAmplifiersEnabled());
+
+    // The zero-torque exchange loses its input block; the next one recovers the link.
+    SimFailRequest("read", 1);
+    EXPECT_EQ(kCodeLinkLost, disable_kinetor_forces(nHandle));
+    EXPECT_EQ(0, is_kinetor_forces_enabled(nHandle));
+    EXPECT_EQ(0, OutputControl() & kAmpEnableBit);
+    EXPECT_FALSE(Arm()->GetAmplifiersEnabled());
+}
+
+TEST_F(SafetyTest, ForceRampsUpFromZeroAgainAfterTheLinkRecovers)
+{
+    int nHandle = OpenBravis("hold");
+    ASSERT_GE(nHandle, 0);
+    ASSERT_EQ(0, set_kinetor_ramp_forces_rate(nHandle, 50.0f));  // full force in 40 ticks
+    ASSERT_EQ(0, enable_kinetor_forces(nHandle));
+    auto push = [&](int) {
+        float afForce[3] = {0.0f, 2.0f, 0.0f};
+        send_kinetor_force(nHandle, afForce);
+        return 0;
+    };
+    ASSERT_EQ(0, RunTicksWith(100, push));
+    int anFull[3];
+    DacWords(anFull);
+    int nFullSwing = 0;
+    for (int i = 0; i < 3; i++)
+        nFullSwing = std::max(nFullSwing, abs(anFull[i] - kZeroTorqueWord));
+    ASSERT_GT(nFullSwing, 40);
+
+    // Seven wrong echoes lose the link; the exchange after them recovers it.
+    SimInjectEPPEchoErrors(0, kLinkLossMisses);
+    for (int n = 0; n < kLinkLossMisses; n++) {
+        update_kinetor(nHandle);
+        push(n);
+        AwaitTick(nHandle);
+    }
+    ASSERT_EQ(kCodeLinkLost, unfiltered_device_fault(nHandle));
+    // The exchange that recovers the link carries zero torque, not the stale command.
+    ASSERT_EQ(0, update_kinetor(nHandle));
+    int anRecovered[3];
+    DacWords(anRecovered);
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(kZeroTorqueWord, anRecovered[i]) << i;
+    push(0);
+    AwaitTick(nHandle);
+    for (int n = 0; n < 3; n++) {
+        ASSERT_EQ(0, RunTicksWith(1, push)) << n;
+        int anWords[3];
+        DacWords(anWords);
+        for (int i = 0; i < 3; i++)
+            EXPECT_LT(abs(anWords[i] - kZeroTorqueWord), nFullSwing / 4) << "tick " << n;
+    }
+    ASSERT_EQ(0, RunTicksWith(100, push));
+    int anBack[3];
+    DacWords(anBack);
+    for (int i = 0; i < 3; i++)
+        EXPECT_NEAR(anFull[i], anBack[i], 2) << i;
+}
+
+TEST_F(SafetyTest, FrameWithoutThreeIndependentAxesIsRefusedAndTheOldOneKept)
+{
+    int nHandle = OpenHomedAltura();
+    ASSERT_GE(nHandle, 0);
+    float afOrigin[3] = {10.0f, -20.0f, 30.0f};
+    float afX[3] = {0.0f, 1.0f, 0.0f}, afY[3] = {-1.0f, 0.0f, 0.0f}, afZ[3] = {0.0f, 0.0f, 1.0f};
+    ASSERT_EQ(0, set_kinetor_coordinate_system(nHandle, afOrigin, afX, afY, afZ));
+    float afBefore[3];
+    ASSERT_EQ(0, get_kinetor_pos(nHandle, afBefore));
+
+    struct {
+        const char* pszCase;
+        float afX[3], afY[3], afZ[3];
+        float fOriginX;
+    } aCases[] = {
+        {"zero x axis", {0, 0, 0}, {0, 1, 0}, {0, 0, 1}, 0},
+        {"zero y axis", {1, 0, 0}, {0, 0, 0}, {0, 0, 1}, 0},
+        {"zero z axis", {1, 0, 0}, {0, 1, 0}, {0, 0, 0}, 0},
+        {"x along z", {0, 0, 1}, {0, 1, 0}, {0, 0, 2}, 0},
+        {"x along y", {1, 1, 0}, {-2, -2, 0}, {0, 0, 1}, 0},
+        {"y along z", {1, 0, 0}, {0, 0, 3}, {0, 0, 1}, 0},
+        {"axis not a number", {NAN, 0, 0}, {0, 1, 0}, {0, 0, 1}, 0},
+        {"origin not a number", {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, NAN},
+        {"axis overflows", {3e38f, 3e38f, 0}, {0, 0, 1}, {1, -1, 0}, 0},
+    };
+    for (auto& c : aCases) {
+        float afO[3] = {c.fOriginX, 0.0f, 0.0f};
+        EXPECT_EQ(kCodeBadArgument, set_kinetor_coordinate_system(nHandle, afO, c.afX, c.afY, c.afZ))
+            << c.pszCase;
+        float afAfter[3];
+        ASSERT_EQ(0, get_kinetor_pos(nHandle, afAfter));
+        for (int i = 0; i < 3; i++)
+            EXPECT_EQ(afBefore[i], afAfter[i]) << c.pszCase;
+    }
+}
+
+TEST_F(SafetyTest, NullArraysAreRefusedWithAnErrorInsteadOfACrash)
+{
+    int h = OpenHomedAltura();
+    ASSERT_GE(h, 0);
+    ASSERT_EQ(0, enable_kinetor_forces(h));
+    float af[6] = {0}, afT[4][4];
+    long al[6] = {0};
+    const std::pair<const char*, std::function<int()>> aCalls[] = {
+        {"set_kinetor_coordinate_system", [&] { return set_kinetor_coordinate_system(h, af, af, nullptr, af); }},
+        {"get_kinetor_pos", [&] { return get_kinetor_pos(h, nullptr); }},
+        {"get_kinetor_vel", [&] { return get_kinetor_vel(h, nullptr); }},
+        {"get_kinetor_inst_vel", [&] { return get_kinetor_inst_vel(h, nullptr); }},
+        {"get_kinetor_vel_6dof", [&] { return get_kinetor_vel_6dof(h, nullptr); }},
+        {"get_stylus_matrix", [&] { return get_stylus_matrix(h, nullptr); }},
+        {"get_kinetor_joint_angles", [&] { return get_kinetor_joint_angles(h, nullptr); }},
+        {"get_kinetor_encoders", [&] { return get_kinetor_encoders(h, nullptr); }},
+        {"get_kinetor_encoders_6dof", [&] { return get_kinetor_encoders_6dof(h, nullptr); }},
+        {"get_gimbal_encoders", [&] { return get_gimbal_encoders(h, nullptr); }},
+        {"get_encoder_values", [&] { return get_encoder_values(h, nullptr); }},
+        {"get_kinetor_jacobian", [&] { return get_kinetor_jacobian(h, nullptr); }},
+        {"calc_joint_angles_from_enc", [&] { return calc_joint_angles_from_enc(h, al, nullptr); }},
+        {"calc_endpoint_from_joint", [&] { return calc_endpoint_from_joint(h, nullptr, afT); }},
+        {"get_kinetor_temp", [&] { return get_kinetor_temp(h, nullptr); }},
+        {"get_kinetor_temp_normalized", [&] { return get_kinetor_temp_normalized(h, nullptr); }},
+        {"get_kinetor_temp_6dof", [&] { return get_kinetor_temp_6dof(h, nullptr); }},
+        {"get_kinetor_temp_normalized_6dof", [&] { return get_kinetor_temp_normalized_6dof(h, nullptr); }},
+        {"get_kinetor_info", [&] { return get_kinetor_info(h, nullptr, 8); }},
+        {"send_kinetor_force", [&] { return send_kinetor_force(h, nullptr); }},
+        {"send_kinetor_force_6dof", [&] { return send_kinetor_force_6dof(h, nullptr); }},
+        {"send_kinetor_joint_torques", [&] { return send_kinetor_joint_torques(h, nullptr); }},
+        {"command_motor_dac_values", [&] { return command_motor_dac_values(h, nullptr); }},
+        {"command_motor_voltages", [&] { return command_motor_voltages(h, af, nullptr); }},
+        {"get_kinetor_stuck_pos", [&] { return get_kinetor_stuck_pos(h, nullptr); }},
+        {"set_kinetor_stuck_pos", [&] { return set_kinetor_stuck_pos(h, nullptr); }},
+        {"calc_kinetor_friction", [&] { return calc_kinetor_friction(h, af, nullptr, 1, 1, 1); }},
+    };
+    for (const auto& call : aCalls)
+        EXPECT_EQ(kCodeBadArgument, call.second()) << call.first;
+    // A bad handle is still reported as such, and nothing was disturbed.
+    EXPECT_EQ(-11, get_kinetor_pos(h + 1, nullptr));
+    EXPECT_EQ(1, is_kinetor_forces_enabled(h));
+    EXPECT_EQ(0, get_kinetor_pos(h, af));
+}
+
 // ---- the tick that never comes ----
 
 int UpdateInTick(void* pData)
@@ -520,6 +672,59 @@ TEST_F(SafetyDeathTest, ServoLoopWithoutTicksEndsTheProcess)
             exit(0);
         },
         ::testing::ExitedWithCode(255), "^The EPP connection timedout, exiting\\.\\.\\.$");
+}
+
+// ---- SIGINT without the thread that normally carries out the shutdown ----
+
+std::string g_strTemperatureFile;
+pthread_t g_mainThread;
+
+// Runs at exit in the child: tells on which thread the process ended and whether the
+// devices were closed (closing writes the temperature file).
+void ReportShutdown()
+{
+    const bool bWritten = access(g_strTemperatureFile.c_str(), F_OK) == 0;
+    fprintf(stderr, "%s%s\n",
+            pthread_equal(pthread_self(), g_mainThread) ? "shutdown inside the signal handler"
+                                                        : "devices closed outside the handler",
+            bWritten ? ", temperatures written" : "");
+}
+
+TEST_F(SafetyDeathTest, InterruptWithoutTheShutdownThreadClosesDevicesFromTheServoThread)
+{
+    int nHandle = OpenHomedAltura();
+    ASSERT_GE(nHandle, 0);
+    EXPECT_EXIT(
+        {
+            g_strTemperatureFile = ConfigPath("KinetorTemperature(arm)");
+            g_mainThread = pthread_self();
+            SetInterruptThreadAllowed(false);
+            initOSExtender();
+            startServoLoop(UpdateInTick, &nHandle);
+            atexit(ReportShutdown);
+            raise(SIGINT);
+            for (int n = 0; n < 100; n++)
+                usleep(100000);
+            fprintf(stderr, "still running after the interrupt\n");
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(255), "devices closed outside the handler, temperatures written");
+}
+
+TEST_F(SafetyDeathTest, InterruptWithoutTheShutdownThreadOrALoopEndsAtOnce)
+{
+    int nHandle = OpenHomedAltura();
+    ASSERT_GE(nHandle, 0);
+    EXPECT_EXIT(
+        {
+            RemoveScratchDirectories();
+            SetInterruptThreadAllowed(false);
+            initOSExtender();
+            raise(SIGINT);
+            fprintf(stderr, "still running after the interrupt\n");
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(255), "^Interrupted: exiting without closing the devices\n$");
 }
 
 }  // namespace

@@ -345,14 +345,17 @@ TEST_F(EPPConnectionTest, SevenWatchdogMissesLoseTheLinkAndTheTalkTestRecoversIt
     EXPECT_TRUE(conn.CommunicationError());
     EXPECT_EQ(-15, conn.ReadDeviceFault());
 
-    // The device answers the talk test again: the next exchange recovers, and its output
-    // block still lands on the output registers.
+    // The device answers the talk test again: the next exchange recovers and sends zero
+    // torque, not the stale command from before the loss; the output block still lands on
+    // the output registers, so the next command arrives as sent.
     USHORT ausWords[3] = {0x8000 + 1600, 0x8000, 0x8000};
     conn.WriteBaseTorques(ausWords);
     EXPECT_EQ(1, conn.FlushConnection(TRUE));
     EXPECT_FALSE(conn.CommunicationError());
-    EXPECT_EQ(4095 - ((0x8000 + 1600) >> 4), SimGetEPPDACWord(0));
+    EXPECT_EQ(BLOCK_DAC_ZERO, SimGetEPPDACWord(0));
+    conn.WriteBaseTorques(ausWords);
     EXPECT_EQ(1, conn.FlushConnection(TRUE));
+    EXPECT_EQ(4095 - ((0x8000 + 1600) >> 4), SimGetEPPDACWord(0));
     EXPECT_EQ(1, conn.ReadDeviceFault());
 }
 
