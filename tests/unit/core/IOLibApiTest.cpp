@@ -146,12 +146,12 @@ TEST_F(IOLibApiTest, InvalidHandlesAreRejectedEverywhere)
     }
 }
 
-TEST_F(IOLibApiTest, ConstantStrings)
+TEST_F(IOLibApiTest, VersionIsTheProjectVersionAndTheVendorIsFixed)
 {
-    EXPECT_STREQ("4.3.2", get_library_version());
+    EXPECT_STREQ(KIO_PROJECT_VERSION, get_library_version());
     EXPECT_STREQ("Tandrel Technologies, Inc.", get_vendor_string());
     CIOLibAPI obj;
-    EXPECT_STREQ("4.3.2", obj.GetLibraryVersion());
+    EXPECT_STREQ(KIO_PROJECT_VERSION, obj.GetLibraryVersion());
 }
 
 TEST_F(IOLibApiTest, SlotsAreReusedLowestFirstAndOnlyTwentyAreReachable)
