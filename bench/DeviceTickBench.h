@@ -32,7 +32,8 @@ inline bool TickStep(benchmark::State& state, const char* pszWhat, int nResult)
 }
 
 // Runs the timed ticks of a device already opened against h's connection double.
-inline void RunDeviceTicks(benchmark::State& state, CHapticDevice& dev, CModelHarness& h, const float* afForce)
+inline void RunDeviceTicks(benchmark::State& state, CHapticDevice& dev, CModelHarness& h,
+                           const float* afForce)
 {
     _KINETOR_DEVICE_DATA& d = h.m_data;
     uint32_t nTick = 0;
@@ -43,14 +44,15 @@ inline void RunDeviceTicks(benchmark::State& state, CHapticDevice& dev, CModelHa
             h.m_script.m_asGimbal[i] = SweptReading(nTick, -(i + 2));
         }
         nTick++;
-        const bool bOk = TickStep(state, "FlushConnection", dev.FlushConnection()) &&
-                         TickStep(state, "UpdateKinetorJointAngles", dev.UpdateKinetorJointAngles()) &&
-                         TickStep(state, "UpdateKinetorEndpointTransform", dev.UpdateKinetorEndpointTransform()) &&
-                         TickStep(state, "UpdateKinetorJacobian", dev.UpdateKinetorJacobian()) &&
-                         TickStep(state, "CalculateKinetorVelocity", dev.CalculateKinetorVelocity(1)) &&
-                         TickStep(state, "CalculateJointTorques", dev.CalculateJointTorques(afForce, d.fJointTorques)) &&
-                         TickStep(state, "CalculateMotorTorques", dev.CalculateMotorTorques(d.fJointTorques, d.fMotorTorques)) &&
-                         TickStep(state, "WriteMotorTorques", dev.WriteMotorTorques(true));
+        const bool bOk =
+            TickStep(state, "FlushConnection", dev.FlushConnection()) &&
+            TickStep(state, "UpdateKinetorJointAngles", dev.UpdateKinetorJointAngles()) &&
+            TickStep(state, "UpdateKinetorEndpointTransform", dev.UpdateKinetorEndpointTransform()) &&
+            TickStep(state, "UpdateKinetorJacobian", dev.UpdateKinetorJacobian()) &&
+            TickStep(state, "CalculateKinetorVelocity", dev.CalculateKinetorVelocity(1)) &&
+            TickStep(state, "CalculateJointTorques", dev.CalculateJointTorques(afForce, d.fJointTorques)) &&
+            TickStep(state, "CalculateMotorTorques", dev.CalculateMotorTorques(d.fJointTorques, d.fMotorTorques)) &&
+            TickStep(state, "WriteMotorTorques", dev.WriteMotorTorques(true));
         if (!bOk)
             break;
         // The library counts its updates; held at a bound so that a long run cannot overflow.
