@@ -1,5 +1,7 @@
 // Throughput of the full servo tick (update, read position, send force, wait for the next
-// tick) on the simulated parallel port in lockstep pace, simulator included.
+// tick) on the simulated parallel port in lockstep pace, simulator included. Each variant
+// of the tick runs for the same time on the same open arm, one after the other, and gets
+// its own line.
 #include "KinetorServo.h"
 #include "ServoBenchSetup.h"
 
@@ -9,47 +11,79 @@
 
 namespace {
 
-struct TickState {
+struct TICK_STATE {
     int nHandle;
     std::atomic<long> nTicks;
 };
 
-int Tick(void* pData)
+// The application's side of a tick; a failed call ends the loop (a negative return).
+int FullTick(void* pData)
 {
-    TickState* pState = static_cast<TickState*>(pData);
+    TICK_STATE* pState = static_cast<TICK_STATE*>(pData);
     float afPos[3];
-    update_kinetor(pState->nHandle);
-    get_kinetor_pos(pState->nHandle, afPos);
+    if (!BenchExpect("update_kinetor", update_kinetor(pState->nHandle)) ||
+        !BenchExpect("get_kinetor_pos", get_kinetor_pos(pState->nHandle, afPos)))
+        return -1;
     // A weak spring keeps the arm near its start so the force path does real work.
     float afForce[3] = {-0.01f * afPos[0], -0.01f * afPos[1], -0.01f * afPos[2]};
-    send_kinetor_force(pState->nHandle, afForce);
+    if (!BenchExpect("send_kinetor_force", send_kinetor_force(pState->nHandle, afForce)))
+        return -1;
     pState->nTicks.fetch_add(1, std::memory_order_relaxed);
     return 0;
+}
+
+struct TICK_VARIANT {
+    const char* pszName;
+    int (*pfnTick)(void*);
+};
+
+// A further variant of the full tick goes here, beside the plain one.
+const TICK_VARIANT kVariants[] = {
+    {"full tick, lockstep, simulated EPP", FullTick},
+};
+
+// Runs one variant for dSeconds of wall time and prints its line; false on any failure.
+bool RunVariant(int nHandle, const TICK_VARIANT& variant, double dSeconds)
+{
+    TICK_STATE state;
+    state.nHandle = nHandle;
+    state.nTicks = 0;
+    const int nFailuresBefore = BenchFailureCount().load();
+    auto tStart = std::chrono::steady_clock::now();
+    const int r = startServoLoop(variant.pfnTick, &state);
+    if (r != 0) {
+        // A tick that failed has said why already.
+        if (BenchFailureCount().load() == nFailuresBefore)
+            BenchFail("startServoLoop", r);
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(dSeconds));
+    stopServoLoop();
+    const double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    const long nTicks = state.nTicks.load();
+    if (BenchFailureCount().load() != nFailuresBefore)
+        return false;
+    if (nTicks <= 0) {
+        BenchFail("the servo loop's tick count", nTicks);
+        return false;
+    }
+    printf("%-40s %12ld %14.0f\n", variant.pszName, nTicks, nTicks / dElapsed);
+    fflush(stdout);
+    return true;
 }
 
 }  // namespace
 
 int main()
 {
-    TickState state;
-    state.nHandle = OpenSimulatedBenchArm("pace=lockstep,hand=hold");
-    if (state.nHandle < 0)
+    const int nHandle = OpenSimulatedBenchArm("pace=lockstep,hand=hold");
+    if (nHandle < 0)
         return 1;
-    state.nTicks = 0;
     initOSExtender();
-    const double dSeconds = 3.0;
-    auto tStart = std::chrono::steady_clock::now();
-    if (startServoLoop(Tick, &state) < 0) {
-        fprintf(stderr, "kinetor bench: servo loop did not start\n");
-        return 1;
-    }
-    std::this_thread::sleep_for(std::chrono::duration<double>(dSeconds));
-    stopServoLoop();
-    double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
-    long nTicks = state.nTicks.load();
-    disable_kinetor_forces(state.nHandle);
-    disable_kinetor(state.nHandle);
     printf("%-40s %12s %14s\n", "benchmark", "ticks", "ticks/s");
-    printf("%-40s %12ld %14.0f\n", "full tick, lockstep, simulated EPP", nTicks, nTicks / dElapsed);
-    return 0;
+    for (const TICK_VARIANT& variant : kVariants)
+        if (!RunVariant(nHandle, variant, 3.0))
+            break;
+    CloseSimulatedBenchArm(nHandle);
+    return BenchExitStatus();
 }

@@ -11,53 +11,55 @@
 
 namespace {
 
-struct PeriodState {
+struct PERIOD_STATE {
     int nHandle;
-    std::vector<double> periods;  // reserved up front: the tick never allocates
+    std::vector<double> periods;  // sized up front: the tick never allocates
     size_t nCount;
     std::chrono::steady_clock::time_point tLast;
     bool bFirst;
 };
 
+// Records the period since the last tick, then does the application's work; a failed call
+// ends the loop (a negative return).
 int Tick(void* pData)
 {
-    PeriodState* pState = static_cast<PeriodState*>(pData);
+    PERIOD_STATE* pState = static_cast<PERIOD_STATE*>(pData);
     auto tNow = std::chrono::steady_clock::now();
     if (!pState->bFirst && pState->nCount < pState->periods.size())
         pState->periods[pState->nCount++] = std::chrono::duration<double>(tNow - pState->tLast).count();
     pState->bFirst = false;
     pState->tLast = tNow;
     float afPos[3];
-    update_kinetor(pState->nHandle);
-    get_kinetor_pos(pState->nHandle, afPos);
     float afForce[3] = {0.0f, 0.0f, 0.0f};
-    send_kinetor_force(pState->nHandle, afForce);
+    if (!BenchExpect("update_kinetor", update_kinetor(pState->nHandle)) ||
+        !BenchExpect("get_kinetor_pos", get_kinetor_pos(pState->nHandle, afPos)) ||
+        !BenchExpect("send_kinetor_force", send_kinetor_force(pState->nHandle, afForce)))
+        return -1;
     return 0;
 }
 
-}  // namespace
-
-int main()
+// Runs the loop for dSeconds; false on any failure.
+bool Measure(PERIOD_STATE& state, double dSeconds)
 {
-    PeriodState state;
-    state.nHandle = OpenSimulatedBenchArm("pace=realtime,hand=hold");
-    if (state.nHandle < 0)
-        return 1;
-    const double dSeconds = 10.0, dNominal = 0.001;
-    state.periods.assign(static_cast<size_t>(dSeconds * 3000), 0.0);
-    state.nCount = 0;
-    state.bFirst = true;
-    initOSExtender();
-    if (startServoLoop(Tick, &state) < 0) {
-        fprintf(stderr, "kinetor bench: servo loop did not start\n");
-        return 1;
+    const int r = startServoLoop(Tick, &state);
+    if (r != 0) {
+        if (BenchFailureCount().load() == 0)
+            BenchFail("startServoLoop", r);
+        return false;
     }
     std::this_thread::sleep_for(std::chrono::duration<double>(dSeconds));
     stopServoLoop();
-    disable_kinetor_forces(state.nHandle);
-    disable_kinetor(state.nHandle);
+    if (BenchFailureCount().load() != 0)
+        return false;
+    if (state.nCount == 0) {
+        BenchFail("the servo loop's tick count", 0);
+        return false;
+    }
+    return true;
+}
 
-    std::vector<double> periods(state.periods.begin(), state.periods.begin() + state.nCount);
+void Report(const std::vector<double>& periods, double dNominal)
+{
     double dTotal = 0.0;
     long nMissed = 0;
     for (double p : periods) {
@@ -75,5 +77,24 @@ int main()
     printf("%-24s %.1f us\n", "period p99.9", Percentile(periods, 0.999) * 1e6);
     printf("%-24s %.1f us\n", "period max", Percentile(periods, 1.0) * 1e6);
     printf("%-24s %ld\n", "missed ticks", nMissed);
-    return 0;
+}
+
+}  // namespace
+
+int main()
+{
+    PERIOD_STATE state;
+    state.nHandle = OpenSimulatedBenchArm("pace=realtime,hand=hold");
+    if (state.nHandle < 0)
+        return 1;
+    const double dSeconds = 10.0, dNominal = 0.001;
+    state.periods.assign(static_cast<size_t>(dSeconds * 3000), 0.0);
+    state.nCount = 0;
+    state.bFirst = true;
+    initOSExtender();
+    const bool bMeasured = Measure(state, dSeconds);
+    const bool bClosed = CloseSimulatedBenchArm(state.nHandle);
+    if (bMeasured && bClosed)
+        Report(std::vector<double>(state.periods.begin(), state.periods.begin() + state.nCount), dNominal);
+    return BenchExitStatus();
 }

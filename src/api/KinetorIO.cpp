@@ -1,6 +1,7 @@
 // The exported flat interface: each function checks the handle, finds the library object
 // and forwards. Handles are slot numbers 0 to 19; appended slots are unreachable here.
 #include "KinetorIO.h"
+#include "KinetorVersion.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -118,7 +119,7 @@ int disable_kinetor(int kinetor_id)
     return r;
 }
 
-const char* get_library_version(void) { return "4.3.2"; }
+const char* get_library_version(void) { return KIO_VERSION_STRING; }
 
 const char* get_vendor_string(void) { return "Tandrel Technologies, Inc."; }
 

@@ -8,6 +8,7 @@
 
 #include <new>
 
+#include "KinetorVersion.h"
 #include "core/ServoLoop.h"
 #include "device/HapticDevice.h"
 #include "hal/DeviceNodes.h"
@@ -34,7 +35,7 @@ CKinetorArray CIOLibAPI::m_kinetorArray;
 namespace {
 
 const int kTableSize = 20;
-const char kLibraryVersion[] = "4.3.2";
+const char kLibraryVersion[] = KIO_VERSION_STRING;
 
 // Thermal and torque constants of one motor type.
 struct MOTOR_PARAMETERS {

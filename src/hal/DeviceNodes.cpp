@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "sim/SimDeviceNodes.h"
+#include "sim/SimOptions.h"
 
 int CRealDeviceNodes::Open(const char* pszPath, int nFlags)
 {
@@ -66,7 +67,7 @@ const CHOSEN_NODES& ChosenNodes()
     static const CHOSEN_NODES chosen = []() {
         CHOSEN_NODES c;
         const char* pszSim = getenv(KINETOR_SIMULATOR_ENV);
-        if (pszSim && pszSim[0]) {
+        if (SimRequested(pszSim)) {
             c.pNodes = GetSimDeviceNodes(pszSim);
             c.bSimulator = TRUE;
         } else {

@@ -39,8 +39,8 @@ public:
 // Environment variable that puts the simulated hardware behind every transport.
 #define KINETOR_SIMULATOR_ENV "KINETOR_SIMULATOR"
 
-// The process's device nodes: the simulator when KINETOR_SIMULATOR is set and not empty,
-// else the real ones. Decided once, at the first call; never null.
+// The process's device nodes: the simulator when KINETOR_SIMULATOR asks for it (set, and
+// neither empty, "0" nor "off"), else the real ones. Decided once, at the first call; never null.
 CDeviceNodes* GetDeviceNodes();
 // TRUE when this process runs on the simulated hardware (makes the decision if not made yet).
 BOOLEAN IsSimulatorActive();

@@ -1,5 +1,6 @@
 #include "sim/SimOptions.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -9,6 +10,25 @@ void SimDefaultOptions(SIM_OPTIONS* pOptions)
         return;
     pOptions->nPace = SIM_PACE_REALTIME;
     pOptions->nHand = SIM_HAND_HOLD;
+}
+
+BOOLEAN SimRequested(const char* pszValue)
+{
+    if (!pszValue)
+        return FALSE;
+    const char* pBegin = pszValue;
+    const char* pEnd = pszValue + strlen(pszValue);
+    while (pBegin < pEnd && (*pBegin == ' ' || *pBegin == '\t'))
+        ++pBegin;
+    while (pEnd > pBegin && (pEnd[-1] == ' ' || pEnd[-1] == '\t'))
+        --pEnd;
+    const size_t nLen = (size_t)(pEnd - pBegin);
+    if (nLen == 0 || (nLen == 1 && pBegin[0] == '0'))
+        return FALSE;
+    if (nLen == 3 && tolower((unsigned char)pBegin[0]) == 'o' && tolower((unsigned char)pBegin[1]) == 'f' &&
+        tolower((unsigned char)pBegin[2]) == 'f')
+        return FALSE;
+    return TRUE;
 }
 
 namespace {

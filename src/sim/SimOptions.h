@@ -21,6 +21,12 @@ typedef struct _SIM_OPTIONS {
 
 void SimDefaultOptions(SIM_OPTIONS* pOptions);
 
+// Whether a KINETOR_SIMULATOR value asks for the simulated hardware. Unset (null), empty,
+// "0" and "off" (any letter case, spaces around allowed) mean the real hardware: those are
+// how people write "switched off", and reading them as an option list would put a
+// simulator behind an application that was meant to drive a real arm.
+BOOLEAN SimRequested(const char* pszValue);
+
 // Parses pszText over the defaults. Every item that is understood is applied. Returns
 // FALSE when an item is not understood; the first such item goes to pszBad (cut to fit,
 // may be null). A null or empty text gives the defaults and TRUE.

@@ -4,6 +4,9 @@
 
 #include "CoreTestSupport.h"
 
+#include <string>
+#include <vector>
+
 class DeviceDoubleTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -29,6 +32,39 @@ protected:
     CScratchEnvironment m_env;
     CIOLibAPI m_obj;
     CFakeHapticDevice* m_pFake = nullptr;
+};
+
+// Records the order of the calls that closing a device makes and the store flag the pure
+// calculations pass on; it outlives the model.
+struct CALL_LOG {
+    std::vector<std::string> calls;
+    std::vector<bool> storeFlags;
+};
+
+class CLoggingFake : public CFakeHapticDevice {
+public:
+    CLoggingFake(char* pszName, _KINETOR_DEVICE_DATA* pDevData, CALL_LOG* pLog)
+        : CFakeHapticDevice(pszName, pDevData), m_pLog(pLog) {}
+    ~CLoggingFake() override { m_pLog->calls.push_back("delete"); }
+    int ZeroTorques() override {
+        m_pLog->calls.push_back("ZeroTorques");
+        return -21;   // results are ignored when closing
+    }
+    int EnableAmplifiers(bool bOn) override {
+        m_pLog->calls.push_back(bOn ? "AmpsOn" : "AmpsOff");
+        return -21;
+    }
+    int CalculateJointAngles(const long*, float*, bool bStore) override {
+        m_pLog->storeFlags.push_back(bStore);
+        return 0;
+    }
+    int CalculateEndpointTransform(float*, float[4][4], bool bStore) override {
+        m_pLog->storeFlags.push_back(bStore);
+        return 0;
+    }
+
+private:
+    CALL_LOG* m_pLog;
 };
 
 #endif

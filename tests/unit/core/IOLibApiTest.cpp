@@ -1,7 +1,10 @@
-// The flat interface and the opening of a device: handles, the table, configurations.
+// The flat interface and the opening of a device: handles, the table, configurations,
+// the state of a fresh object and the identification queries.
 #include <math.h>
 
 #include "CoreTestSupport.h"
+#include "DeviceDoubleFixture.h"
+#include "config/KinetorDevice.h"
 #include "KinetorIO.h"
 
 namespace {
@@ -146,12 +149,12 @@ TEST_F(IOLibApiTest, InvalidHandlesAreRejectedEverywhere)
     }
 }
 
-TEST_F(IOLibApiTest, ConstantStrings)
+TEST_F(IOLibApiTest, VersionIsTheProjectVersionAndTheVendorIsFixed)
 {
-    EXPECT_STREQ("4.3.2", get_library_version());
+    EXPECT_STREQ(KIO_PROJECT_VERSION, get_library_version());
     EXPECT_STREQ("Tandrel Technologies, Inc.", get_vendor_string());
     CIOLibAPI obj;
-    EXPECT_STREQ("4.3.2", obj.GetLibraryVersion());
+    EXPECT_STREQ(KIO_PROJECT_VERSION, obj.GetLibraryVersion());
 }
 
 TEST_F(IOLibApiTest, SlotsAreReusedLowestFirstAndOnlyTwentyAreReachable)
@@ -468,6 +471,89 @@ TEST_F(IOLibApiTest, ResetNeededOnlyForModelsHomedAtTheirResetPosition)
     EXPECT_EQ(0, bReset);
     EXPECT_EQ(0, is_kinetor_reset_needed(nullptr, 2, &bReset));
     EXPECT_EQ(0, bReset);
+}
+
+TEST_F(IOLibApiTest, FreshObjectHasForcesOffItsGuardsOnAndNoDevice)
+{
+    CIOLibAPI obj;
+    EXPECT_EQ(0, obj.m_nModelType);
+    EXPECT_EQ(1, obj.m_bRampForces);
+    EXPECT_EQ(0, obj.m_bForcesEnabled);
+    EXPECT_EQ(0, obj.m_bHasBeenReset);
+    EXPECT_EQ(1, obj.m_bForceCheckEnabled);
+    EXPECT_EQ(1, obj.m_bRampForcesEnabled);
+    EXPECT_EQ(0.5f, obj.m_fRampForcesRate);
+    EXPECT_EQ(4.0f, obj.m_fForceKickLimit);
+    EXPECT_EQ(1440000.0f, obj.m_fMaxCartesianVelocitySquared);
+    EXPECT_EQ(0, obj.m_bTransformCoordinates);
+    EXPECT_EQ(nullptr, obj.m_pDevice);
+    EXPECT_STREQ("", obj.m_szKinetorName);
+    EXPECT_STREQ("", obj.GetKinetorSerialNumber());
+    EXPECT_STREQ("KINETOR Device", obj.GetKinetorModelType());
+
+    // The motors start at ambient and the velocity filter passes values straight through.
+    const _KINETOR_DEVICE_DATA& d = *obj.GetMemberData();
+    EXPECT_EQ(25.0f, d.fTatm);
+    EXPECT_EQ(0, d.nRuns);
+    EXPECT_EQ(1.0f, d.fFilterC0);
+    EXPECT_EQ(0.0f, d.fFilterD1);
+    for (int i = 0; i < 6; i++) {
+        EXPECT_EQ(25.0f, d.fTcu[i]) << i;
+        EXPECT_EQ(25.0f, d.fTfe[i]) << i;
+    }
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 4; j++) {
+            const float fExpected = (i == j) ? 1.0f : 0.0f;
+            EXPECT_EQ(fExpected, d.fEndpointFrame[i][j]);
+            EXPECT_EQ(fExpected, obj.m_matCoordTransform[i][j]);
+            EXPECT_EQ(fExpected, obj.m_matCoordTransformInverse[i][j]);
+        }
+}
+
+TEST_F(IOLibApiTest, OnlyFireWireBoardsReportTheirSerialNumberText)
+{
+    CIOLibAPI obj;
+    CKinetorDevice rec;
+    rec.m_nCardType = 6;
+    rec.m_n1394SerialNumber = 12345;   // first scheme: the number itself in eleven digits
+    obj.LoadKinetorSerialNumber(&rec);
+    EXPECT_STREQ("00000012345", obj.GetKinetorSerialNumber());
+    // The same number on a parallel-port card is not a board serial number.
+    rec.m_nCardType = 4;
+    obj.LoadKinetorSerialNumber(&rec);
+    EXPECT_STREQ("Unavailable", obj.GetKinetorSerialNumber());
+}
+
+using DeviceQueryTest = DeviceDoubleTest;
+
+TEST_F(DeviceQueryTest, PinchResetCalibrationAndStatusLightFollowTheModel)
+{
+    const struct {
+        int nOption, nPinch;
+    } cases[] = {{0, 0}, {1, 1}, {2, 1}, {3, 0}};
+    for (const auto& c : cases) {
+        Data().nExtra6DOFOption = c.nOption;
+        EXPECT_EQ(c.nPinch, m_obj.CheckForPinch()) << c.nOption;
+        EXPECT_EQ(c.nOption, m_obj.WhichPinch());
+    }
+    const int anReset[6] = {0, 1, 1, 0, 1, 0};
+    const int anCalib[6] = {0, 0, 0, 1, 0, 1};
+    for (int nModel = 0; nModel <= 5; nModel++) {
+        m_obj.m_nModelType = nModel;
+        EXPECT_EQ(anReset[nModel], m_obj.IsKinetorResetSupported()) << nModel;
+        EXPECT_EQ(anCalib[nModel], m_obj.IsCalibrationSupported()) << nModel;
+    }
+    // The status light exists on the Bravis only; there the model answers.
+    m_obj.m_nModelType = 3;
+    EXPECT_EQ(1, m_obj.IsStatusLightEnabled());
+    EXPECT_EQ(1, m_obj.ReadStatusLight());
+    EXPECT_EQ(0, m_obj.OverrideStatusLight(1));
+    EXPECT_EQ(0, m_obj.RestoreStatusLight());
+    m_obj.m_nModelType = 1;
+    EXPECT_EQ(-10, m_obj.IsStatusLightEnabled());
+    EXPECT_EQ(-10, m_obj.RestoreStatusLight());
+    EXPECT_EQ(7, m_obj.GetHardwareRevNum());
+    EXPECT_EQ(m_pFake, m_obj.GetConnectionData());
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // The servo tick of the 3-DOF model must not allocate: a counting replacement of the
-// global allocation functions watches a few hundred ticks against the connection double.
+// allocation functions (operator new and the C ones) watches a few hundred ticks against
+// the connection double.
+#include <stdlib.h>
+
 #include <atomic>
 #include <new>
 
@@ -61,14 +64,37 @@ TEST(Device3DOFAllocation, ServoTicksAllocateNothing)
         EXPECT_EQ(0, g_nAllocations.load()) << "pass " << pass;
     }
     EXPECT_EQ(600, h.m_script.Calls(OP_WRITE_BASE));
+}
 
-    // The counter itself works: an allocation in the window is seen.
+// The counter itself works: every kind of allocation made in the window is seen once.
+TEST(CountingAllocator, SeesNewMallocCallocAndReallocInTheWindow)
+{
     g_nAllocations = 0;
     g_bCountAllocations = true;
     int* volatile pnEscaped = new int(3);
     g_bCountAllocations = false;
     delete pnEscaped;
     EXPECT_EQ(1, g_nAllocations.load());
+
+#ifdef KIO_C_ALLOCATION_FUNCTIONS_TAKEN
+    GTEST_SKIP() << "this build's runtime owns malloc, calloc and realloc";
+#else
+    // Volatile so that the compiler cannot drop an allocation whose memory goes unused.
+    void* volatile pMalloc = nullptr;
+    void* volatile pCalloc = nullptr;
+    void* volatile pRealloc = nullptr;
+    g_nAllocations = 0;
+    g_bCountAllocations = true;
+    pMalloc = malloc(24);
+    pCalloc = calloc(3, 8);
+    pRealloc = realloc(pMalloc, 4096);
+    g_bCountAllocations = false;
+    ASSERT_NE(nullptr, pRealloc);
+    ASSERT_NE(nullptr, pCalloc);
+    free(pRealloc);
+    free(pCalloc);
+    EXPECT_EQ(3, g_nAllocations.load());
+#endif
 }
 
 }  // namespace

@@ -63,6 +63,21 @@ TEST(SimOptionsTest, ParsesTheOptionList)
     EXPECT_FALSE(SimParseOptions("1", nullptr, szBad, sizeof(szBad)));
 }
 
+TEST(SimOptionsTest, OnlyAValueThatAsksForItSwitchesTheSimulatorOn)
+{
+    const struct {
+        const char* pszValue;
+        BOOLEAN bSimulator;
+    } cases[] = {
+        {nullptr, FALSE}, {"", FALSE},      {" ", FALSE},        {"0", FALSE},
+        {"off", FALSE},   {"OFF", FALSE},   {"oFf", FALSE},      {" off\t", FALSE},
+        {"1", TRUE},      {"on", TRUE},     {"offset", TRUE},    {"pace=lockstep", TRUE},
+        {"10", TRUE},     {"0ff", TRUE},    {"hand=free,pace=lockstep", TRUE},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.bSimulator, SimRequested(c.pszValue)) << (c.pszValue ? c.pszValue : "(null)");
+}
+
 // A fresh configuration and working directory per test, so that nothing else is read.
 class SimHardwareTest : public ::testing::Test {
 protected:
@@ -617,6 +632,8 @@ TEST(DeviceNodesChoiceDeathTest, ChosenFromTheEnvironment)
 {
     EXPECT_EXIT(ExitWithChoice(nullptr), ::testing::ExitedWithCode(0), "\\[real\\]");
     EXPECT_EXIT(ExitWithChoice(""), ::testing::ExitedWithCode(0), "\\[real\\]");
+    EXPECT_EXIT(ExitWithChoice("0"), ::testing::ExitedWithCode(0), "\\[real\\]");
+    EXPECT_EXIT(ExitWithChoice("Off"), ::testing::ExitedWithCode(0), "\\[real\\]");
     EXPECT_EXIT(ExitWithChoice("1"), ::testing::ExitedWithCode(0), "\\[simulated\\]");
     EXPECT_EXIT(ExitWithChoice("hand=free,pace=lockstep"), ::testing::ExitedWithCode(0),
                 "\\[simulated,lockstep\\]");
