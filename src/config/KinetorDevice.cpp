@@ -238,11 +238,11 @@ BOOLEAN CKinetorDevice::ParseFile(FILE* pFile, KINETOR_CONFIG_DATA& d, BOOLEAN& 
     }
     size_t nLength = fread(pBuffer, 1, kMaxFileSize + 1, pFile);
     BOOLEAN bResult = FALSE;
-    // A text configuration never holds a NUL; a file that does is binary or damaged. Every
-    // line ends in a line feed: a last line without one may be a value cut short by a
-    // concurrent rewrite, which must not be taken for the whole value.
-    if (nLength > 0 && nLength <= kMaxFileSize && !ferror(pFile) && pBuffer[nLength - 1] == '\n' &&
-        memchr(pBuffer, '\0', nLength) == nullptr) {
+    // A text configuration never holds a NUL; a file that does is binary or damaged. End of
+    // file is a normal end for the last line, with or without its line feed and after any
+    // blank lines: files are replaced whole, so a reader never meets one cut short by a
+    // rewrite, and hand-edited files often end so.
+    if (nLength > 0 && nLength <= kMaxFileSize && !ferror(pFile) && memchr(pBuffer, '\0', nLength) == nullptr) {
         CConfigScanner scanner(pBuffer, nLength);
         bResult = ParseText(scanner, d, bHasOption, nOption);
     }

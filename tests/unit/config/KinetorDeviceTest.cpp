@@ -687,7 +687,6 @@ TEST_F(KinetorDeviceTest, MalformedFilesAreRejectedAndLeaveTheRecordAlone)
         {"NUL byte in the block", Replace(kAlturaA, "114293", std::string("114\0293", 7))},
         {"name line of 10000 characters", std::string(10000, 'n') + "\n" + kAlturaA.substr(8)},
         {"name line of 128 characters", std::string(128, 'n') + "\n" + kAlturaA.substr(8)},
-        {"no final line feed", kAlturaA.substr(0, kAlturaA.size() - 1)},
         {"binary content", strBinary},
         {"oversized file", kAlturaA + std::string(70000, ' ') + "\n"},
     };
@@ -705,6 +704,25 @@ TEST_F(KinetorDeviceTest, MalformedFilesAreRejectedAndLeaveTheRecordAlone)
         EXPECT_TRUE(Snapshot(dev) == before);
         EXPECT_EQ(globalExtra6DOFOption, 3);
         EXPECT_EQ(mgr.GetEPPAddress(2), 0x3BCu);
+    }
+}
+
+// End of file is a normal end for the last line: without its line feed, or after blank
+// lines and white space, every model reads as the same record as its well-formed file
+// (written back, the record gives the well-formed text).
+TEST_F(KinetorDeviceTest, FileEndsReadAsTheWellFormedFile)
+{
+    for (const std::string& text : {kAlturaA, kAlturaT, kBravis, kCirrel, k6DOF}) {
+        const std::string strBody = text.substr(0, text.size() - 1);
+        for (const char* pszEnd : {"", "  ", "\n\n\n", "\n \t\n  ", "\n\n   \n"}) {
+            SCOPED_TRACE(strBody.substr(0, strBody.find('\n')) + ", ending \"" + pszEnd + "\"");
+            globalExtra6DOFOption = 3;
+            CKinetorDevice dev;
+            ASSERT_TRUE(ReadText(dev, strBody + pszEnd));
+            dev.m_nIndex = 1;
+            ASSERT_TRUE(dev.Write());
+            EXPECT_EQ(ReadConfigFile("Kinetor1.ini"), text);
+        }
     }
 }
 
