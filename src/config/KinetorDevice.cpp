@@ -14,6 +14,7 @@
 #include "config/ConfigScanner.h"
 #include "config/KinetorMgr.h"
 #include "config/KinetorPaths.h"
+#include "platform/ReplaceFile.h"
 
 extern "C" {
 KINETOR_EXPORT short globalExtra6DOFOption = 3;
@@ -202,21 +203,29 @@ FILE* CKinetorDevice::OpenForRead(const char* pszFileName)
     return pFile;
 }
 
-FILE* CKinetorDevice::OpenForWrite(const char* pszFileName, char* pszUsed, size_t nUsedSize)
+BOOLEAN CKinetorDevice::ReplaceConfigurationFile(const char* pszFileName, const char* pszText, size_t nLength)
 {
+    if (pszFileName == nullptr || (pszText == nullptr && nLength > 0)) {
+        return FALSE;
+    }
+    // The fixed directory is the fallback only for a configuration directory in which
+    // nothing can be created; a write that started there and failed is a failure, not a
+    // reason to put the file somewhere else.
+    char szPath[KINETOR_MAX_PATH + 1];
     const char* pszDir = GetConfigFilesDir();
-    FILE* pFile = nullptr;
-    if (pszDir != nullptr) {
-        pFile = OpenConfigurationFile(pszDir, pszFileName, FALSE);
+    if (pszDir != nullptr && FormConfigPath(szPath, sizeof(szPath), pszDir, pszFileName)) {
+        BOOLEAN bCreated = FALSE;
+        if (ReplaceFileContents(szPath, pszText, nLength, &bCreated)) {
+            return TRUE;
+        }
+        if (bCreated) {
+            return FALSE;
+        }
     }
-    if (pFile == nullptr) {
-        pszDir = g_szKinetorConfigDir;
-        pFile = OpenConfigurationFile(pszDir, pszFileName, FALSE);
+    if (!FormConfigPath(szPath, sizeof(szPath), g_szKinetorConfigDir, pszFileName)) {
+        return FALSE;
     }
-    if (pFile != nullptr && pszUsed != nullptr) {
-        FormConfigPath(pszUsed, nUsedSize, pszDir, pszFileName);
-    }
-    return pFile;
+    return ReplaceFileContents(szPath, pszText, nLength);
 }
 
 BOOLEAN CKinetorDevice::ParseFile(FILE* pFile, KINETOR_CONFIG_DATA& d, BOOLEAN& bHasOption, short& nOption)
@@ -229,11 +238,11 @@ BOOLEAN CKinetorDevice::ParseFile(FILE* pFile, KINETOR_CONFIG_DATA& d, BOOLEAN& 
     }
     size_t nLength = fread(pBuffer, 1, kMaxFileSize + 1, pFile);
     BOOLEAN bResult = FALSE;
-    // A text configuration never holds a NUL; a file that does is binary or damaged. Every
-    // line ends in a line feed: a last line without one may be a value cut short by a
-    // concurrent rewrite, which must not be taken for the whole value.
-    if (nLength > 0 && nLength <= kMaxFileSize && !ferror(pFile) && pBuffer[nLength - 1] == '\n' &&
-        memchr(pBuffer, '\0', nLength) == nullptr) {
+    // A text configuration never holds a NUL; a file that does is binary or damaged. End of
+    // file is a normal end for the last line, with or without its line feed and after any
+    // blank lines: files are replaced whole, so a reader never meets one cut short by a
+    // rewrite, and hand-edited files often end so.
+    if (nLength > 0 && nLength <= kMaxFileSize && !ferror(pFile) && memchr(pBuffer, '\0', nLength) == nullptr) {
         CConfigScanner scanner(pBuffer, nLength);
         bResult = ParseText(scanner, d, bHasOption, nOption);
     }
@@ -841,13 +850,7 @@ BOOLEAN CKinetorDevice::WriteConfigurationFile(const char* pszFileName)
     }
     BOOLEAN bResult = FALSE;
     if (bFormatted) {
-        FILE* pFile = OpenForWrite(pszFileName, nullptr, 0);
-        if (pFile != nullptr) {
-            bool bWritten = fwrite(pszText, 1, nLength, pFile) == nLength;
-            bWritten = (fflush(pFile) == 0) && bWritten && !ferror(pFile);
-            bWritten = (fclose(pFile) == 0) && bWritten;
-            bResult = bWritten ? TRUE : FALSE;
-        }
+        bResult = ReplaceConfigurationFile(pszFileName, pszText, nLength);
     }
     free(pszText);
     return bResult;

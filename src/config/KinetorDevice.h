@@ -77,13 +77,19 @@ public:
 
     // Joins directory and name with "%s/%s" and opens read-only, or for writing with create
     // and truncate (mode 0666 before the umask). Null when the path does not fit or the open fails.
+    // The record's own writers do not write through it: they replace files whole
+    // (ReplaceConfigurationFile), so that a failed write cannot tear a stored file.
     FILE* OpenConfigurationFile(const char* pszPath, const char* pszFileName, BOOL bReadOnly);
     // TRUE on success; on failure the record is left exactly as it was.
     BOOLEAN ReadConfigurationFile(const char* pszFileName);
-    // TRUE when every line was written.
+    // TRUE when the file now holds the whole record; on failure the stored file is unchanged.
     BOOLEAN WriteConfigurationFile(const char* pszFileName);
     // Removes the file from the directory the writer uses; other directories keep theirs.
     void DeleteConfigurationFile(const char* pszFileName);
+    // Replaces the named file whole with nLength bytes of pszText, in $KINETOR_CONFIG_FILES
+    // when something can be created there, else in the fixed directory. TRUE when the new
+    // text is in place; on failure the stored file is left as it was.
+    BOOLEAN ReplaceConfigurationFile(const char* pszFileName, const char* pszText, size_t nLength);
 
     BOOLEAN Read();
     BOOLEAN Write();
@@ -130,9 +136,6 @@ public:
 private:
     // Opens pszFileName read-only in ".", then $KINETOR_CONFIG_FILES, then the fixed directory.
     FILE* OpenForRead(const char* pszFileName);
-    // Opens for writing in $KINETOR_CONFIG_FILES when that works, else in the fixed
-    // directory; the path used goes to pszUsed when given.
-    FILE* OpenForWrite(const char* pszFileName, char* pszUsed, size_t nUsedSize);
     BOOLEAN ParseFile(FILE* pFile, KINETOR_CONFIG_DATA& d, BOOLEAN& bHasOption, short& nOption);
     BOOLEAN ParseText(CConfigScanner& sc, KINETOR_CONFIG_DATA& d, BOOLEAN& bHasOption, short& nOption);
     BOOLEAN ParseModelBlock(CConfigScanner& sc, KINETOR_CONFIG_DATA& d);

@@ -269,24 +269,24 @@ BOOLEAN CKinetorMgr::SetDualConfiguration(char aszNames[2][KINETOR_NAME_SIZE], B
         aszNames[1][0] = '\0';
     }
     CKinetorDevice file;
+    BOOLEAN bResult = TRUE;
     for (int i = 0; i < 2; i++) {
         char szFileName[32];
         snprintf(szFileName, sizeof(szFileName), "DualKinetor%d.ini", i);
         if (bSet && aszNames[i][0] != '\0') {
-            const char* pszDir = GetConfigFilesDir();
-            FILE* pFile = (pszDir != nullptr) ? file.OpenConfigurationFile(pszDir, szFileName, FALSE) : nullptr;
-            if (pFile == nullptr) {
-                pFile = file.OpenConfigurationFile(g_szKinetorConfigDir, szFileName, FALSE);
-            }
-            if (pFile != nullptr) {
-                fprintf(pFile, "%.*s\n", KINETOR_NAME_SIZE - 1, aszNames[i]);
-                fclose(pFile);
+            char szLine[KINETOR_NAME_SIZE + 1];
+            int n = snprintf(szLine, sizeof(szLine), "%.*s\n", KINETOR_NAME_SIZE - 1, aszNames[i]);
+            // A dual file that could not be stored is reported: the caller would otherwise
+            // believe a pairing is saved that the next start does not find.
+            if (n < 0 || static_cast<size_t>(n) >= sizeof(szLine) ||
+                !file.ReplaceConfigurationFile(szFileName, szLine, static_cast<size_t>(n))) {
+                bResult = FALSE;
             }
         } else {
             file.DeleteConfigurationFile(szFileName);
         }
     }
-    return TRUE;
+    return bResult;
 }
 
 BOOLEAN CKinetorMgr::Get1394SerialNumber(ULONG nUnit, ULONG& nNumber, void* pContext)

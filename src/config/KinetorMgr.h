@@ -40,6 +40,8 @@ public:
     BOOLEAN DeleteKinetor(CKinetorDevice** aDevices, int& nDevices, CKinetorDevice* pDevice);
 
     BOOLEAN GetDualConfiguration(char aszNames[2][KINETOR_NAME_SIZE]);
+    // Stores (bSet) or deletes the two dual files; FALSE when a file to store could not be
+    // written, in which case that file keeps its previous content.
     BOOLEAN SetDualConfiguration(char aszNames[2][KINETOR_NAME_SIZE], BOOLEAN bSet);
 
     BOOLEAN Get1394SerialNumber(ULONG nUnit, ULONG& nNumber, void* pContext);

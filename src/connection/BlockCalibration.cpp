@@ -10,6 +10,7 @@
 #include <new>
 
 #include "config/KinetorPaths.h"
+#include "platform/ReplaceFile.h"
 #include "platform/Trace.h"
 
 // Expected flags and gaps before hardware revision 9: lower, upper (exclusive width
@@ -65,6 +66,8 @@ const UCHAR kAxisHomeMask[3] = {0x10, 0x04, 0x08};
 
 // Lines longer than this are cut; the offsets file has two short lines.
 const size_t kLineSize = 256;
+// Two lines of six numbers of at most 20 characters each.
+const size_t kFileTextSize = 320;
 
 LONG Truncate16(LONG l)
 {
@@ -248,16 +251,17 @@ void CBlockConnection::WriteEncoderOffsets(char* pszName)
     char szPath[KINETOR_MAX_PATH + 1];
     if (!FormStateFilePath(szPath, sizeof(szPath), kCalibrationFilePattern, pszName))
         return;
-    FILE* fp = fopen(szPath, "w");
-    if (fp == nullptr)
+    char szText[kFileTextSize];
+    int n = snprintf(szText, sizeof(szText), "%ld %ld %ld %ld %ld %ld\n%ld %ld %ld %ld %ld %ld\n",
+                     m_alEncOffsets[0], m_alEncOffsets[1], m_alEncOffsets[2], m_alEncOffsets[3],
+                     m_alEncOffsets[4], m_alEncOffsets[5], m_alEncOffsetsVel[0], m_alEncOffsetsVel[1],
+                     m_alEncOffsetsVel[2], m_alEncOffsetsVel[3], m_alEncOffsetsVel[4],
+                     m_alEncOffsetsVel[5]);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof(szText))
         return;
-    fprintf(fp, "%ld %ld %ld %ld %ld %ld\n", m_alEncOffsets[0], m_alEncOffsets[1],
-            m_alEncOffsets[2], m_alEncOffsets[3], m_alEncOffsets[4], m_alEncOffsets[5]);
-    fprintf(fp, "%ld %ld %ld %ld %ld %ld\n", m_alEncOffsetsVel[0], m_alEncOffsetsVel[1],
-            m_alEncOffsetsVel[2], m_alEncOffsetsVel[3], m_alEncOffsetsVel[4],
-            m_alEncOffsetsVel[5]);
-    fflush(fp);
-    fclose(fp);
+    // A failed save is not reported; replacing the file whole keeps the offsets saved last
+    // instead of leaving a torn file that would read as no calibration at all.
+    ReplaceFileContents(szPath, szText, static_cast<size_t>(n));
 }
 
 void CBlockConnection::ComputeCalibration()

@@ -14,6 +14,7 @@
 #include "config/KinetorPaths.h"
 #include "core/IOLibAPI.h"
 #include "device/HapticDevice.h"
+#include "platform/ReplaceFile.h"
 #include "platform/Trace.h"
 
 namespace {
@@ -21,6 +22,8 @@ namespace {
 const char kTemperaturePattern[] = "KinetorTemperature(%s)";
 const char kPinchPattern[] = "Pinch Calibration(%s)";
 const size_t kPathSize = KINETOR_MAX_PATH + 1;
+// Room for four lines of three temperatures, even at the float range's extremes.
+const size_t kStateTextSize = 1024;
 const float kMinElapsed = 0.001f;
 
 // Reads one text line into pszLine, dropping whatever does not fit. False at end of file.
@@ -94,15 +97,17 @@ void CIOLibAPI::WriteMotorTemperatures()
     char szPath[kPathSize];
     if (!FormStateFilePath(szPath, sizeof(szPath), kTemperaturePattern, m_szKinetorName))
         return;
-    FILE* pFile = fopen(szPath, "w");
-    if (pFile == nullptr)
-        return;
     const _KINETOR_DEVICE_DATA& d = m_devData;
-    fprintf(pFile, "%.2f %.2f %.2f\n", (double)d.fTcu[0], (double)d.fTcu[1], (double)d.fTcu[2]);
-    fprintf(pFile, "%.2f %.2f %.2f\n", (double)d.fTfe[0], (double)d.fTfe[1], (double)d.fTfe[2]);
-    fprintf(pFile, "%.2f %.2f %.2f\n", (double)d.fTcu[3], (double)d.fTcu[4], (double)d.fTcu[5]);
-    fprintf(pFile, "%.2f %.2f %.2f\n", (double)d.fTfe[3], (double)d.fTfe[4], (double)d.fTfe[5]);
-    fclose(pFile);
+    char szText[kStateTextSize];
+    int n = snprintf(szText, sizeof(szText), "%.2f %.2f %.2f\n%.2f %.2f %.2f\n%.2f %.2f %.2f\n%.2f %.2f %.2f\n",
+                     (double)d.fTcu[0], (double)d.fTcu[1], (double)d.fTcu[2], (double)d.fTfe[0],
+                     (double)d.fTfe[1], (double)d.fTfe[2], (double)d.fTcu[3], (double)d.fTcu[4],
+                     (double)d.fTcu[5], (double)d.fTfe[3], (double)d.fTfe[4], (double)d.fTfe[5]);
+    if (n < 0 || (size_t)n >= sizeof(szText))
+        return;
+    // Nobody is told of a failure; the previous estimate then stays on file, which is
+    // better than a torn one that would read as ambient.
+    ReplaceFileContents(szPath, szText, (size_t)n);
 }
 
 void CIOLibAPI::ReadMotorTemperatures()
@@ -220,17 +225,14 @@ BOOLEAN CIOLibAPI::WritePinchParameters(char* pszName)
     char szPath[kPathSize];
     if (!FormStateFilePath(szPath, sizeof(szPath), kPinchPattern, pszName))
         return 0;
-    FILE* pFile = fopen(szPath, "w");
-    if (pFile == nullptr)
-        return 0;
     // Negative limits are stored as their unsigned 32-bit rendering, as readers expect.
-    bool bOk = fprintf(pFile, "%s %lu \n", "PinchMin",
-                       (unsigned long)(uint32_t)m_devData.nPinchMin) > 0;
-    bOk = fprintf(pFile, "%s %lu \n", "PinchMax", (unsigned long)(uint32_t)m_devData.nPinchMax) > 0 &&
-          bOk;
-    bOk = fflush(pFile) == 0 && bOk;
-    bOk = fclose(pFile) == 0 && bOk;
-    return bOk ? 1 : 0;
+    char szText[kStateTextSize];
+    int n = snprintf(szText, sizeof(szText), "%s %lu \n%s %lu \n", "PinchMin",
+                     (unsigned long)(uint32_t)m_devData.nPinchMin, "PinchMax",
+                     (unsigned long)(uint32_t)m_devData.nPinchMax);
+    if (n < 0 || (size_t)n >= sizeof(szText))
+        return 0;
+    return ReplaceFileContents(szPath, szText, (size_t)n) ? 1 : 0;
 }
 
 void CIOLibAPI::SetPinchLimits(int min, int max)

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "config/KinetorDevice.h"
 #include "config/KinetorMgr.h"
 #include "config/KinetorPaths.h"
+#include "support/FileSizeLimit.h"
 
 namespace {
 
@@ -685,7 +687,6 @@ TEST_F(KinetorDeviceTest, MalformedFilesAreRejectedAndLeaveTheRecordAlone)
         {"NUL byte in the block", Replace(kAlturaA, "114293", std::string("114\0293", 7))},
         {"name line of 10000 characters", std::string(10000, 'n') + "\n" + kAlturaA.substr(8)},
         {"name line of 128 characters", std::string(128, 'n') + "\n" + kAlturaA.substr(8)},
-        {"no final line feed", kAlturaA.substr(0, kAlturaA.size() - 1)},
         {"binary content", strBinary},
         {"oversized file", kAlturaA + std::string(70000, ' ') + "\n"},
     };
@@ -703,6 +704,72 @@ TEST_F(KinetorDeviceTest, MalformedFilesAreRejectedAndLeaveTheRecordAlone)
         EXPECT_TRUE(Snapshot(dev) == before);
         EXPECT_EQ(globalExtra6DOFOption, 3);
         EXPECT_EQ(mgr.GetEPPAddress(2), 0x3BCu);
+    }
+}
+
+// End of file is a normal end for the last line: without its line feed, or after blank
+// lines and white space, every model reads as the same record as its well-formed file
+// (written back, the record gives the well-formed text).
+TEST_F(KinetorDeviceTest, FileEndsReadAsTheWellFormedFile)
+{
+    for (const std::string& text : {kAlturaA, kAlturaT, kBravis, kCirrel, k6DOF}) {
+        const std::string strBody = text.substr(0, text.size() - 1);
+        for (const char* pszEnd : {"", "  ", "\n\n\n", "\n \t\n  ", "\n\n   \n"}) {
+            SCOPED_TRACE(strBody.substr(0, strBody.find('\n')) + ", ending \"" + pszEnd + "\"");
+            globalExtra6DOFOption = 3;
+            CKinetorDevice dev;
+            ASSERT_TRUE(ReadText(dev, strBody + pszEnd));
+            dev.m_nIndex = 1;
+            ASSERT_TRUE(dev.Write());
+            EXPECT_EQ(ReadConfigFile("Kinetor1.ini"), text);
+        }
+    }
+}
+
+// A write that fails part-way (here at a file-size limit) reports failure and leaves the
+// stored file byte for byte, with nothing beside it; a write that succeeds replaces the
+// file whole and keeps its permissions.
+TEST_F(KinetorDeviceTest, FailedWritesLeaveTheStoredFileWhole)
+{
+    CKinetorDevice dev;
+    ASSERT_TRUE(ReadText(dev, kAlturaA));
+    dev.m_nIndex = 3;
+    CKinetorMgr mgr;
+    const std::string strLeft(100, 'L');
+    char aszNames[2][KINETOR_NAME_SIZE] = {};
+    snprintf(aszNames[0], KINETOR_NAME_SIZE, "%s", strLeft.c_str());
+    snprintf(aszNames[1], KINETOR_NAME_SIZE, "%s", std::string(100, 'R').c_str());
+    struct Writer {
+        const char* pszFile;
+        std::function<BOOLEAN()> write;
+        std::string strNew;
+    };
+    const std::vector<Writer> aWriters = {
+        {"Kinetor3.ini", [&] { return dev.Write(); }, kAlturaA},
+        {"DualKinetor0.ini", [&] { return mgr.SetDualConfiguration(aszNames, TRUE); }, strLeft + "\n"},
+    };
+    // Longer than any new text, so a file rewritten in place would show its old tail.
+    const std::string strOld = "stored before\n" + std::string(1000, 'z') + "\n";
+    for (const Writer& w : aWriters) {
+        SCOPED_TRACE(w.pszFile);
+        WriteConfigFile(w.pszFile, strOld);
+        ASSERT_EQ(chmod((m_strConfigDir + "/" + w.pszFile).c_str(), 0640), 0);
+        const std::vector<std::string> before = SortedDirectoryEntries(m_strConfigDir);
+        BOOLEAN bWritten;
+        {
+            CScopedFileSizeLimit limit(16);
+            ASSERT_TRUE(limit.Active());
+            bWritten = w.write();
+        }
+        EXPECT_FALSE(bWritten);
+        EXPECT_EQ(ReadConfigFile(w.pszFile), strOld);
+        EXPECT_EQ(SortedDirectoryEntries(m_strConfigDir), before);
+
+        ASSERT_TRUE(w.write());
+        EXPECT_EQ(ReadConfigFile(w.pszFile), w.strNew);
+        struct stat st;
+        ASSERT_EQ(stat((m_strConfigDir + "/" + w.pszFile).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "SweepBuilder.h"
 #include "TestDirs.h"
+#include "support/FileSizeLimit.h"
 
 namespace {
 
@@ -477,6 +478,28 @@ TEST_F(Calibration, FileRoundTripInConfigurationDirectory)
     other.ReadEncoderOffsets(szOther);
     EXPECT_EQ(39, other.Offset(0));
     EXPECT_STREQ("Arm Two", other.Name());
+}
+
+// A save that fails part-way (here at a file-size limit) keeps the file saved before, byte
+// for byte and with nothing beside it; a save that succeeds replaces it whole.
+TEST_F(Calibration, FailedSaveKeepsThePreviousFile)
+{
+    const std::string strOld = "stored before\n" + std::string(200, 'z') + "\n";
+    WriteFile(CalibrationPath("Arm One"), strOld.c_str());
+    Axis axis = {Ramp(-6500, -4000, 10), {{-5950, -4850}}};
+    SweepAxis0(m_conn, axis, kOldRevision);
+    char szName[] = "Arm One";
+    {
+        CScopedFileSizeLimit limit(16);
+        ASSERT_TRUE(limit.Active());
+        m_conn.WriteEncoderOffsets(szName);
+    }
+    EXPECT_EQ(strOld, ReadFile(CalibrationPath("Arm One")));
+    EXPECT_EQ(std::vector<std::string>{"KinetorCalibration(Arm One)"}, ListDirectory(TestConfigDir()));
+
+    m_conn.WriteEncoderOffsets(szName);
+    EXPECT_EQ("39 0 0 0 0 0\n20 2147483647 2147483647 2147483647 2147483647 2147483647\n",
+              ReadFile(CalibrationPath("Arm One")));
 }
 
 // A measured offset replaces the one in use on saving only when measured more slowly, and

@@ -8,11 +8,13 @@
 #include <time.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "DeviceDoubleFixture.h"
 #include "platform/TimeSample.h"
+#include "support/FileSizeLimit.h"
 
 namespace {
 
@@ -404,6 +406,49 @@ TEST_F(ForceTest, PinchCalibration)
     EXPECT_EQ(1, Data().nPinchMax);
     char szShort[] = "A";
     EXPECT_EQ(0, m_obj.ReadPinchParameters(szShort));
+}
+
+// A state file whose rewrite fails part-way (here at a file-size limit) keeps its previous
+// content byte for byte, with nothing left beside it; a rewrite that succeeds replaces it
+// whole. The temperature writer has no result to report with.
+TEST_F(ForceTest, FailedStateFileWritesKeepThePreviousFile)
+{
+    for (int i = 0; i < 6; i++) {
+        Data().fTcu[i] = 50.0f;
+        Data().fTfe[i] = 30.5f;
+    }
+    Data().nPinchMin = 100;
+    Data().nPinchMax = 900;
+    char szName[] = "Arm";
+    struct Writer {
+        const char* pszFile;
+        std::function<int()> write;   // the writer's result, -1 when it has none
+        std::string strNew;
+    };
+    const std::vector<Writer> aWriters = {
+        {"KinetorTemperature(Arm)", [&] { m_obj.WriteMotorTemperatures(); return -1; },
+         "50.00 50.00 50.00\n30.50 30.50 30.50\n50.00 50.00 50.00\n30.50 30.50 30.50\n"},
+        {"Pinch Calibration(Arm)", [&] { return (int)m_obj.WritePinchParameters(szName); },
+         "PinchMin 100 \nPinchMax 900 \n"},
+    };
+    const std::string strOld = "stored before\n" + std::string(200, 'z') + "\n";
+    for (const Writer& w : aWriters) {
+        SCOPED_TRACE(w.pszFile);
+        ASSERT_TRUE(m_env.WriteFile(w.pszFile, strOld));
+        const std::vector<std::string> before = SortedDirectoryEntries(m_env.ConfigDir());
+        int nResult;
+        {
+            CScopedFileSizeLimit limit(16);
+            ASSERT_TRUE(limit.Active());
+            nResult = w.write();
+        }
+        EXPECT_NE(1, nResult);
+        EXPECT_EQ(strOld, m_env.ReadFile(w.pszFile));
+        EXPECT_EQ(before, SortedDirectoryEntries(m_env.ConfigDir()));
+
+        EXPECT_NE(0, w.write());
+        EXPECT_EQ(w.strNew, m_env.ReadFile(w.pszFile));
+    }
 }
 
 TEST_F(ForceTest, CloseWritesTemperaturesAndReleasesTheModel)
