@@ -1,9 +1,12 @@
 // Throughput of the full servo tick (update, read position, send force, wait for the next
 // tick) on the simulated parallel port in lockstep pace, simulator included. Each variant
 // of the tick runs for the same time on the same open arm, one after the other, and gets
-// its own line.
+// its own line. The last variant runs the same tick with the device and port locks
+// bypassed: the difference between the two lines is what serialising the servo thread
+// with the application's threads costs a tick.
 #include "KinetorServo.h"
 #include "ServoBenchSetup.h"
+#include "platform/KinetorMutex.h"
 
 #include <atomic>
 #include <chrono>
@@ -35,11 +38,12 @@ int FullTick(void* pData)
 struct TICK_VARIANT {
     const char* pszName;
     int (*pfnTick)(void*);
+    bool bBypassLocks;
 };
 
-// A further variant of the full tick goes here, beside the plain one.
 const TICK_VARIANT kVariants[] = {
-    {"full tick, lockstep, simulated EPP", FullTick},
+    {"full tick, lockstep, simulated EPP", FullTick, false},
+    {"the same without the locks", FullTick, true},
 };
 
 // Runs one variant for dSeconds of wall time and prints its line; false on any failure.
@@ -49,9 +53,12 @@ bool RunVariant(int nHandle, const TICK_VARIANT& variant, double dSeconds)
     state.nHandle = nHandle;
     state.nTicks = 0;
     const int nFailuresBefore = BenchFailureCount().load();
+    // Only this thread and the servo thread run, and this one sleeps: nothing to serialise.
+    SetKinetorLocksBypassed(variant.bBypassLocks);
     auto tStart = std::chrono::steady_clock::now();
     const int r = startServoLoop(variant.pfnTick, &state);
     if (r != 0) {
+        SetKinetorLocksBypassed(false);
         // A tick that failed has said why already.
         if (BenchFailureCount().load() == nFailuresBefore)
             BenchFail("startServoLoop", r);
@@ -59,6 +66,7 @@ bool RunVariant(int nHandle, const TICK_VARIANT& variant, double dSeconds)
     }
     std::this_thread::sleep_for(std::chrono::duration<double>(dSeconds));
     stopServoLoop();
+    SetKinetorLocksBypassed(false);
     const double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
     const long nTicks = state.nTicks.load();
     if (BenchFailureCount().load() != nFailuresBefore)
