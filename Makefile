@@ -41,8 +41,16 @@ bench: deps
 demo: build
 	$(BUILD)/bin/kinetor-demo
 
-install: build
-	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
+# A build of its own with only what is installed: the library, its headers, KinetorIO.pc,
+# the demo and the examples. As root, the linker cache is refreshed so that programs find
+# the library at once in a prefix the linker searches (/usr/local/lib on Debian).
+PREFIX    ?= /usr/local
+install:
+	@bash scripts/install-deps.sh --library
+	$(CMAKE_GEN) -B build-install -DKIO_TESTS=OFF -DKIO_BENCH=OFF -DKIO_GUI=OFF -DCMAKE_INSTALL_PREFIX=$(abspath $(PREFIX))
+	cmake --build build-install -j$(JOBS)
+	cmake --install build-install
+	@if [ "$$(id -u)" -eq 0 ]; then ldconfig; fi
 
 clean:
-	rm -rf build build-sanitize build-tsan build-fuzz build-bench
+	rm -rf build build-sanitize build-tsan build-fuzz build-bench build-install

@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, and only those
 # that are missing, so that a machine that already has them needs no network.
+#   --library     only what building and installing the library and the demo needs
+#                 (no test, benchmark, sanitizer or GUI tool chains): used by "make install"
+#   --with-tools  everything, plus llvm
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config clang lld
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libraw1394-dev
-  libmotif-dev libxt-dev libx11-dev xvfb x11-apps
-)
-[ "${1:-}" = "--with-tools" ] && packages+=(llvm)
+library=(build-essential cmake pkg-config libraw1394-dev)
+case "${1:-}" in
+  --library)
+    packages=("${library[@]}")
+    ;;
+  ""|--with-tools)
+    packages=(
+      "${library[@]}" clang lld
+      libgtest-dev libgmock-dev googletest libbenchmark-dev
+      libmotif-dev libxt-dev libx11-dev xvfb x11-apps
+    )
+    [ "${1:-}" = "--with-tools" ] && packages+=(llvm)
+    ;;
+  *)
+    echo "install-deps.sh: unknown option '$1' (use --library or --with-tools)" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,10 @@
 #include "Report.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
 CDemoRecorder::CDemoRecorder(size_t nCapacity) : m_samples(nCapacity), m_nCount(0) {}
 
@@ -88,6 +91,24 @@ double PeriodValue(const DEMO_SAMPLE& s, int) { return s.dPeriod * 1e6; }
 const char* const g_apszColours[3] = {"#d62728", "#2ca02c", "#1f77b4"};
 
 }  // namespace
+
+bool CanWritePlot(const char* pszPath)
+{
+    int fd = open(pszPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        close(fd);
+        unlink(pszPath);
+        return true;
+    }
+    if (errno != EEXIST)
+        return false;
+    // A directory of that name exists too, and opening it for writing fails as it should.
+    fd = open(pszPath, O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    close(fd);
+    return true;
+}
 
 bool WriteSvgPlot(const char* pszPath, const CDemoRecorder& recorder)
 {

@@ -45,6 +45,10 @@ double Percentile(std::vector<double> values, double dFraction);
 DEMO_SUMMARY Summarise(const CDemoRecorder& recorder);
 void PrintSummary(FILE* pOut, const DEMO_SUMMARY& summary);
 
+// True when pszPath can be written, so a run is not spent on a plot that cannot be kept.
+// Leaves no file behind where none was; an existing file is left as it is.
+bool CanWritePlot(const char* pszPath);
+
 // Writes position, force and tick period against time; false when the file cannot be written.
 bool WriteSvgPlot(const char* pszPath, const CDemoRecorder& recorder);
 

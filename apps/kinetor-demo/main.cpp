@@ -3,6 +3,8 @@
 #include "KinetorIO.h"
 #include "KinetorServo.h"
 #include "DemoConfiguration.h"
+#include "DemoOptions.h"
+#include "DemoStatus.h"
 #include "Report.h"
 #include "Scene.h"
 
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <signal.h>
 #include <string>
 #include <unistd.h>
 
@@ -27,9 +30,15 @@ struct DemoContext {
     double dStart;
     double dLast;
     CDemoRecorder* pRecorder;
+    CDemoStatus* pStatus;
+    unsigned nTick;
     std::atomic<int> nUpdateErrors;
     std::atomic<int> nLastError;
 };
+
+// The status line is redrawn ten times a second; fifty snapshots a second keep it current
+// without reading the temperatures on every tick.
+const unsigned kStatusEveryTicks = 20;
 
 double MonotonicSeconds()
 {
@@ -69,6 +78,18 @@ int ServoTick(void* pData)
     sample.dPeriod = dNow - pCtx->dLast;
     pCtx->dLast = dNow;
     pCtx->pRecorder->Add(sample);
+    if (pCtx->nTick++ % kStatusEveryTicks == 0) {
+        DEMO_STATUS status = {};
+        float afTemp[3] = {0.0f, 0.0f, 0.0f};
+        get_kinetor_temp(pCtx->nHandle, afTemp);
+        status.fRate = get_kinetor_rate(pCtx->nHandle);
+        for (int k = 0; k < 3; k++)
+            status.afPos[k] = sample.afPos[k];
+        status.fForce = std::sqrt(sample.afForce[0] * sample.afForce[0] + sample.afForce[1] * sample.afForce[1] +
+                                  sample.afForce[2] * sample.afForce[2]);
+        status.fMotorTemp = afTemp[0];
+        pCtx->pStatus->Publish(status);
+    }
     return 0;
 }
 
@@ -93,48 +114,59 @@ void RemoveScratchDirectory()
     rmdir(g_szScratchDir);
 }
 
-void Usage(FILE* pOut)
+// Waits up to dSeconds for a Ctrl-C; true when one came. SIGINT is blocked in every thread
+// of the demo, so it is taken here rather than by a handler.
+bool WaitForInterrupt(const sigset_t& interrupt, double dSeconds)
 {
-    fprintf(pOut,
-            "usage: kinetor-demo [CONFIGURATION] [--seconds N] [--svg FILE]\n"
-            "  Without CONFIGURATION a simulated arm is set up in a fresh temporary directory.\n"
-            "  --seconds N   length of the haptic scene (default 10)\n"
-            "  --svg FILE    where to write the plot (default kinetor-demo.svg)\n");
+    if (dSeconds <= 0.0)
+        dSeconds = 0.0;
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(dSeconds);
+    ts.tv_nsec = static_cast<long>((dSeconds - static_cast<double>(ts.tv_sec)) * 1e9);
+    return sigtimedwait(&interrupt, nullptr, &ts) == SIGINT;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const char* pszConfig = nullptr;
-    double dSeconds = 10.0;
-    std::string svgPath = "kinetor-demo.svg";
-    for (int i = 1; i < argc; i++) {
-        if (!strcmp(argv[i], "--seconds") && i + 1 < argc) {
-            char* pEnd = nullptr;
-            dSeconds = strtod(argv[++i], &pEnd);
-            if (!pEnd || *pEnd || !(dSeconds > 0.0) || dSeconds > 3600.0) {
-                fprintf(stderr, "kinetor-demo: --seconds needs a number between 0 and 3600\n");
-                return 2;
-            }
-        } else if (!strcmp(argv[i], "--svg") && i + 1 < argc) {
-            svgPath = argv[++i];
-        } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
-            Usage(stdout);
-            return 0;
-        } else if (argv[i][0] != '-' && !pszConfig) {
-            pszConfig = argv[i];
-        } else {
-            Usage(stderr);
-            return 2;
-        }
+    // Progress shows as it happens also when stdout is a pipe or a log file.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+    DEMO_OPTIONS options;
+    char szError[256];
+    switch (ParseDemoOptions(argc, argv, &options, szError, sizeof(szError))) {
+    case DEMO_OPTIONS_HELP:
+        PrintDemoUsage(stdout);
+        return 0;
+    case DEMO_OPTIONS_ERROR:
+        fprintf(stderr, "kinetor-demo: %s\n", szError);
+        PrintDemoUsage(stderr);
+        return 2;
+    case DEMO_OPTIONS_RUN:
+        break;
     }
+    const char* pszConfig = options.pszConfig;
+    double dSeconds = options.dSeconds;
+    std::string svgPath = options.pszSvg;
     // The plot goes where the user started us, even after we move into the scratch directory.
     if (svgPath[0] != '/') {
         char szCwd[PATH_MAX];
         if (getcwd(szCwd, sizeof(szCwd)))
             svgPath = std::string(szCwd) + "/" + svgPath;
     }
+    if (!CanWritePlot(svgPath.c_str())) {
+        fprintf(stderr, "kinetor-demo: cannot write the plot to %s: %s\n", svgPath.c_str(), strerror(errno));
+        return 1;
+    }
+
+    // Ctrl-C must end the scene, not the process: the library's own interrupt handler closes
+    // every device and exits with -1, which would lose the summary and the plot. Blocked here,
+    // before any thread exists, SIGINT stays blocked in every thread the library starts and
+    // waits for the main loop to take it.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
 
     std::string configName = pszConfig ? pszConfig : g_pszDemoConfigName;
     if (!pszConfig) {
@@ -142,7 +174,6 @@ int main(int argc, char** argv)
             perror("kinetor-demo: mkdtemp");
             return 1;
         }
-        // Also on Ctrl-C: the library's interrupt handler closes the arm and exits.
         atexit(RemoveScratchDirectory);
         const char* szDir = g_szScratchDir;
         if (!WriteDemoConfiguration(szDir, g_pszDemoConfigName)) {
@@ -186,6 +217,9 @@ int main(int argc, char** argv)
     ctx.bSceneReady = false;
     ctx.dStart = ctx.dLast = 0.0;
     ctx.pRecorder = &recorder;
+    CDemoStatus status;
+    ctx.pStatus = &status;
+    ctx.nTick = 0;
     ctx.nUpdateErrors = 0;
     ctx.nLastError = 0;
 
@@ -200,22 +234,26 @@ int main(int argc, char** argv)
     if (r < 0)
         fprintf(stderr, "kinetor-demo: forces not enabled (error %d); running without forces\n", r);
 
+    // Only a terminal gets the redrawn line; a log or a pipe would fill with carriage returns.
+    const bool bStatusLine = isatty(STDOUT_FILENO) == 1;
+    bool bInterrupted = false;
     double dEnd = MonotonicSeconds() + dSeconds;
-    while (MonotonicSeconds() < dEnd) {
-        usleep(100000);
-        size_t n = recorder.GetCount();
-        if (n == 0)
+    for (double dLeft = dSeconds; dLeft > 0.0; dLeft = dEnd - MonotonicSeconds()) {
+        if (WaitForInterrupt(interrupt, dLeft < 0.1 ? dLeft : 0.1)) {
+            bInterrupted = true;
+            break;
+        }
+        DEMO_STATUS s = status.Read();
+        if (!bStatusLine || !s.bValid)
             continue;
-        const DEMO_SAMPLE& s = recorder.GetAt(n - 1);
-        float afTemp[3] = {0, 0, 0};
-        get_kinetor_temp(nHandle, afTemp);
-        float fForce = std::sqrt(s.afForce[0] * s.afForce[0] + s.afForce[1] * s.afForce[1] +
-                                 s.afForce[2] * s.afForce[2]);
-        printf("\r%7.1f Hz  pos %7.2f %7.2f %7.2f mm  force %5.2f N  motor %5.1f C ",
-               get_kinetor_rate(nHandle), s.afPos[0], s.afPos[1], s.afPos[2], fForce, afTemp[0]);
+        printf("\r%7.1f Hz  pos %7.2f %7.2f %7.2f mm  force %5.2f N  motor %5.1f C ", s.fRate, s.afPos[0],
+               s.afPos[1], s.afPos[2], s.fForce, s.fMotorTemp);
         fflush(stdout);
     }
-    printf("\n");
+    if (bStatusLine)
+        printf("\n");
+    if (bInterrupted)
+        printf("Interrupted: ending the scene early.\n");
 
     stopServoLoop();
     disable_kinetor_forces(nHandle);
@@ -225,9 +263,10 @@ int main(int argc, char** argv)
     PrintSummary(stdout, summary);
     if (ctx.nUpdateErrors.load() > 0)
         printf("  update errors         %d (last %d)\n", ctx.nUpdateErrors.load(), ctx.nLastError.load());
-    if (WriteSvgPlot(svgPath.c_str(), recorder))
-        printf("Plot written to %s\n", svgPath.c_str());
-    else
-        fprintf(stderr, "kinetor-demo: cannot write %s\n", svgPath.c_str());
+    if (!WriteSvgPlot(svgPath.c_str(), recorder)) {
+        fprintf(stderr, "kinetor-demo: cannot write the plot to %s\n", svgPath.c_str());
+        return 1;
+    }
+    printf("Plot written to %s\n", svgPath.c_str());
     return 0;
 }
