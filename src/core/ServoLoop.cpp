@@ -158,6 +158,18 @@ bool IsInTable(const CIOLibAPI* pLib)
     return false;
 }
 
+// Set before the servo thread is created, so that a pause asked for meanwhile waits for
+// it; cleared when the thread ends, so that pausers no longer wait for a boundary it will
+// not reach.
+void SetServoThreadAlive(bool bAlive)
+{
+    pthread_mutex_lock(&mutex_servo_loop_pause);
+    g_bServoThreadAlive = bAlive;
+    pthread_cond_broadcast(&cond_servo_loop_pause);
+    pthread_mutex_unlock(&mutex_servo_loop_pause);
+    g_bServoThreadActive.store(bAlive);
+}
+
 // Waits at the tick boundary while a pause is requested. Servo thread only.
 void ParkAtTickBoundary()
 {
@@ -269,29 +281,14 @@ void* servo_thread(void*)
     pthread_cond_broadcast(&cond_servo_loop_start);
     pthread_mutex_unlock(&mutex_servo_loop_start);
 
-    // Pausers no longer wait for a boundary this thread will not reach.
-    pthread_mutex_lock(&mutex_servo_loop_pause);
-    g_bServoThreadAlive = false;
-    pthread_cond_broadcast(&cond_servo_loop_pause);
-    pthread_mutex_unlock(&mutex_servo_loop_pause);
-
-    // The handler checks this flag after raising its own, so one of the two always sees
-    // the other's.
-    g_bServoThreadActive.store(false);
+    // A SIGINT handler checks the thread's flag after raising its own, so one of the two
+    // always sees the other's.
+    SetServoThreadAlive(false);
     if (g_bInterruptPending.load()) {
         cleanupKinetors();
         exit(-1);
     }
     return nullptr;
-}
-
-void SetServoThreadAlive(bool bAlive)
-{
-    g_bServoThreadActive.store(bAlive);
-    pthread_mutex_lock(&mutex_servo_loop_pause);
-    g_bServoThreadAlive = bAlive;
-    pthread_cond_broadcast(&cond_servo_loop_pause);
-    pthread_mutex_unlock(&mutex_servo_loop_pause);
 }
 
 // Joins a servo thread that ended by itself. Called with mutex_servo_loop_start_stop held.
@@ -330,7 +327,6 @@ int CreateServoThread()
     g_bServoLoopStarted = false;
     g_bServoThreadEnded = false;
     pthread_mutex_unlock(&mutex_servo_loop_start);
-    // Alive from before the thread runs, so that a pause asked for meanwhile waits for it.
     SetServoThreadAlive(true);
 
     int nResult = EAGAIN;
