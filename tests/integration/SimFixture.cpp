@@ -69,6 +69,7 @@ SIM_TEST_CONFIG SimTestConfig(int nModelType, int nChannel, const char* pszName,
     snprintf(c.szName, sizeof(c.szName), "%s", pszName != nullptr ? pszName : "");
     c.nIndex = nIndex;
     c.nModelType = nModelType;
+    c.pszCardType = "EPP";
     c.ulPortAddress = 0x378;
     c.nUnit = 1;
     c.nTimeoutCircuit = 1;
@@ -142,8 +143,11 @@ SIM_TEST_CONFIG SimTestConfig(int nModelType, int nChannel, const char* pszName,
 std::string SimTestConfigText(const SIM_TEST_CONFIG& c)
 {
     std::string s;
-    Append(s, "%.127s\n%s\n%ld, %ld\nEPP\n0x%lx, %d\n%d, %d\n", c.szName, ModelKeyword(c.nModelType), c.lL1,
-           c.lL2, c.ulPortAddress, c.nUnit - 1, c.nTimeoutCircuit, c.nChannel);
+    // A PCI card's address line is decimal; the parallel ports' is hexadecimal.
+    const bool bPCI = strcmp(c.pszCardType, "PCI") == 0;
+    Append(s, bPCI ? "%.127s\n%s\n%ld, %ld\n%s\n%lu, %d\n%d, %d\n" : "%.127s\n%s\n%ld, %ld\n%s\n0x%lx, %d\n%d, %d\n",
+           c.szName, ModelKeyword(c.nModelType), c.lL1, c.lL2, c.pszCardType, c.ulPortAddress, c.nUnit - 1,
+           c.nTimeoutCircuit, c.nChannel);
     const float* r = c.afRatio;
     const float* a = c.afResetAngle;
     switch (c.nModelType) {

@@ -26,8 +26,9 @@ typedef struct _SIM_TEST_CONFIG {
     int nModelType;          // 1 Altura A, 2 Altura T, 3 Bravis, 4 Altura 6 DOF, 5 Cirrel
     long lL1;
     long lL2;
-    unsigned long ulPortAddress;
-    int nUnit;               // one-based parallel-port unit
+    const char* pszCardType; // interface keyword: "EPP" (default), "DBLEPP", "PCI"
+    unsigned long ulPortAddress;  // parallel port; written in decimal as the PCI address
+    int nUnit;               // one-based unit (parallel port or PCI card)
     int nTimeoutCircuit;
     int nChannel;
     float afRatio[6];
