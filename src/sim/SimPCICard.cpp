@@ -104,8 +104,9 @@ void CSimPCICard::Apply(int64_t nNowNs)
     }
     if (m_apArm[0]) {
         bool bOn = m_abGroupOn[0] != FALSE;
-        // A channel-0 arm with its gimbal on the card needs both groups.
-        if (m_bChannel0Gimbal && !m_apArm[1])
+        // A channel-0 arm with gimbal motors on the card needs both groups; gimbal encoders
+        // alone need no amplifier.
+        if (m_bChannel0Gimbal && !m_apArm[1] && m_apArm[0]->GetModelType() == KINETOR_MODEL_ALTURA_6DOF)
             bOn = bOn && m_abGroupOn[1];
         m_apArm[0]->SetAmplifiersEnabled(bOn);
     }
