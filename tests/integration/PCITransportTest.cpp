@@ -35,9 +35,11 @@ class PCITransportTest : public CSimFixture {
 protected:
     void TearDown() override
     {
-        CSimFixture::TearDown();
-        // A device that failed to close must not leave its card open for the next test.
+        // A device that failed to close must not leave its card open for the next test. The
+        // cards are forgotten while the simulator still serves their nodes; closing what is
+        // still open afterwards finds nothing left to do on them.
         ResetPCIProcessState();
+        CSimFixture::TearDown();
     }
 
     // Writes the configurations, starts the simulator and opens each; false on any failure.
