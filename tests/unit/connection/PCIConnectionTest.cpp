@@ -11,7 +11,6 @@
 #include "sim/SimArm.h"
 #include "sim/SimTestInterface.h"
 #include "transport/IOConnection.h"
-#include "transport/pci/KinetorPCIConnection.h"
 #include "transport/pci/PCIConnection.h"
 
 namespace {
@@ -391,30 +390,6 @@ TEST_F(PCIConnectionTest, GivingUpAChannelStopsItsArmAndTheLastUserTheCard)
     EXPECT_FALSE(card.bInterruptEnabled);
     SHORT asEncoders[3];
     EXPECT_EQ(-11, conn0.ReadBaseEncoders(asEncoders));
-}
-
-TEST_F(PCIConnectionTest, ForwardingConnectionReachesTheCardOfItsUnit)
-{
-    CSimArm* pSecondCard = AttachArm(2, KINETOR_MODEL_ALTURA_T, 2, 2);
-    CKinetorPCIConnection wrapper(1);
-    ASSERT_TRUE(wrapper.ConstructorStatus());
-    ASSERT_NE(nullptr, wrapper.GetEntryPoints());
-
-    CIOConnection io(3, 1);
-    ASSERT_EQ(1, io.AllocateConnection(0));
-    EXPECT_EQ(1, CardState(1).nOpenDescriptors);
-    EXPECT_EQ(0, CardState(0).nOpenDescriptors);
-    const double adAngles[SIM_ARM_AXES] = {0.1, -0.2, 0.3, 0, 0, 0};
-    pSecondCard->SetJointAngles(adAngles);
-    SHORT asEncoders[3];
-    ASSERT_EQ(1, io.ReadBaseEncoders(asEncoders));
-    for (int i = 0; i < 3; i++)
-        EXPECT_EQ((SHORT)pSecondCard->GetEncoderCounter(i), asEncoders[i]);
-    ASSERT_EQ(1, io.EnableBaseAmplifiers(TRUE));
-    EXPECT_TRUE(pSecondCard->GetAmplifiersEnabled());
-    EXPECT_FALSE(m_pArm0->GetAmplifiersEnabled());
-    EXPECT_EQ(1, io.DeleteConnection());
-    EXPECT_EQ(0, CardState(1).nOpenDescriptors);
 }
 
 // The servo thread waits on the card and reads its arm while another thread drives the arm
