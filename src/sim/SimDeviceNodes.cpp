@@ -191,8 +191,8 @@ int CSimDeviceNodes::Ioctl(int fd, unsigned long nRequest, void* pArg)
         }
         if (pszCardRequest && hw.ShouldFail(pszCardRequest))
             return -1;
-        hw.Sync();
-        return hw.PCICard(pNode->nUnit)->Request(nRequest, pArg);
+        hw.SpendBusTime(SIM_PCI_REQUEST_NS);
+        return hw.PCICard(pNode->nUnit)->Request(nRequest, pArg, hw.NowNs());
     }
     if (pNode->nKind != NODE_EPP_PORT) {
         errno = ENOTTY;

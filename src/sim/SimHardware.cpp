@@ -155,10 +155,8 @@ void CSimHardware::OnTick()
         e.pArm->Step(dStep);
     m_nTicks++;
     m_eppPort.OnTick(m_nNextTickNs, bLost);
-    if (!bLost) {
-        for (CSimPCICard& card : m_aPCICards)
-            card.OnTick();
-    }
+    for (CSimPCICard& card : m_aPCICards)
+        card.OnTick(m_nNextTickNs, bLost);
 }
 
 void CSimHardware::AdvanceTo(int64_t nNs)
@@ -470,8 +468,11 @@ void CSimHardware::WirePCICard(int nUnit)
         return;
     SIM_ARM_ENTRY* pFirst = FindEntry(SIM_BUS_PCI, (ULONG)nUnit, 0);
     SIM_ARM_ENTRY* pSecond = FindEntry(SIM_BUS_PCI, (ULONG)nUnit, 1);
+    // The configuration says whether the arm's board carries the amplifiers' timeout circuit.
     m_aPCICards[nUnit].SetArms(pFirst ? pFirst->pArm : nullptr, pFirst ? pFirst->bGimbalEncoders : FALSE,
-                               pSecond ? pSecond->pArm : nullptr);
+                               pSecond ? pSecond->pArm : nullptr,
+                               (pFirst && pFirst->pConfig->m_nTimeoutCircuit) ? TRUE : FALSE,
+                               (pSecond && pSecond->pConfig->m_nTimeoutCircuit) ? TRUE : FALSE);
 }
 
 BOOLEAN CSimHardware::NodePresent(const char* pszPath)

@@ -4,6 +4,10 @@
 // 0..2 for its base and 3..5 for its gimbal; a channel-1 arm uses 3..5 for its base.
 // The card counts the other way round from the library (the transport negates), and its
 // DACs take the 12-bit value uninverted. Readiness for poll comes once per hardware tick.
+// The DAC request carries eight values: DACs 6 and 7 are on the card's connector but drive
+// no motor of any arm. An amplifier group whose arm's board has the timeout circuit is held
+// on for a while after its enable bit drops, so that a bit toggled once per tick keeps the
+// amplifiers on.
 //
 // Everything here runs under the lock of the simulated hardware.
 #ifndef SIM_PCI_CARD_H
@@ -16,6 +20,11 @@
 
 #define SIM_PCI_UNITS 4
 #define SIM_PCI_COUNTERS 6
+#define SIM_PCI_DACS 8
+// Bus time of one driver request on the card.
+#define SIM_PCI_REQUEST_NS 2000LL
+// Hold time of the amplifiers' timeout circuit after the enable bit drops.
+#define SIM_PCI_AMP_HOLD_NS 2500000LL
 
 // The driver's request records and numbers.
 typedef struct _SIM_KINPCI_ARGS0 {
@@ -45,14 +54,18 @@ public:
     CSimPCICard();
 
     void Reset();
-    // The arms on the card's two channels; bChannel0Gimbal: channel 0's arm drives 3..5 too.
-    void SetArms(CSimArm* pChannel0, BOOLEAN bChannel0Gimbal, CSimArm* pChannel1);
+    // The arms on the card's two channels; bChannel0Gimbal: channel 0's arm drives 3..5 too;
+    // bTimeout0/1: the arm's board has the amplifiers' timeout circuit.
+    void SetArms(CSimArm* pChannel0, BOOLEAN bChannel0Gimbal, CSimArm* pChannel1, BOOLEAN bTimeout0 = FALSE,
+                 BOOLEAN bTimeout1 = FALSE);
     BOOLEAN HasArm() const { return (m_apArm[0] || m_apArm[1]) ? TRUE : FALSE; }
 
-    // Driver requests; 0 or -1 with errno.
-    int Request(unsigned long nRequest, void* pArg);
+    // Driver requests at simulated time nNowNs; 0 or -1 with errno.
+    int Request(unsigned long nRequest, void* pArg, int64_t nNowNs = 0);
 
-    void OnTick();
+    // The hardware tick: readiness while the timer runs (unless the tick is lost), and the
+    // timeout circuits notice a hold that has run out.
+    void OnTick(int64_t nNowNs = 0, BOOLEAN bLost = FALSE);
     BOOLEAN IsTimerRunning() const { return (m_ucControl & SIM_PCI_TC_TIMER) ? TRUE : FALSE; }
     int GetTickRate() const { return (m_ucControl & SIM_PCI_TC_RATE_2000) ? 2000 : 1000; }
     int PendingTicks() const { return m_nPendingTicks; }
@@ -60,21 +73,31 @@ public:
     void ConsumeTicks() { m_nPendingTicks = 0; }
 
     UCHAR GetControl() const { return m_ucControl; }
-    // DAC value last written (12 bits) of DAC channel 0..5; 2048 at power-up.
+    // DAC value last written (12 bits) of DAC channel 0..7; 2048 at power-up.
     int GetDAC(int nChannel) const;
+    // Amplifier group 0 (channel 0's base) or 1 (channel 1's base or channel 0's gimbal) on.
+    BOOLEAN IsAmplifierGroupOn(int nGroup) const;
     // Counter as the card reports it (the library's count negated).
     USHORT GetCounter(int nChannel) const;
 
 private:
-    void Apply();
+    void Apply(int64_t nNowNs);
+    // Follows the enable bits of register 6 as last written.
+    void TrackEnableLines(int64_t nNowNs);
     // Arm and motor index behind counter/DAC channel nChannel; false if none.
     bool Route(int nChannel, CSimArm*& pArm, int& nMotor) const;
 
     CSimArm* m_apArm[2];
     BOOLEAN m_bChannel0Gimbal;
+    BOOLEAN m_abTimeout[2];
     UCHAR m_ucControl;
-    int m_anDAC[SIM_PCI_COUNTERS];
+    int m_anDAC[SIM_PCI_DACS];
     int m_nPendingTicks;
+    // Per amplifier group: the enable bit as last written, when it last dropped (INT64_MIN:
+    // never), and whether the group is on.
+    BOOLEAN m_abLineHigh[2];
+    int64_t m_anLineFallNs[2];
+    BOOLEAN m_abGroupOn[2];
 };
 
 #endif

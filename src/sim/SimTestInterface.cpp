@@ -253,10 +253,14 @@ BOOLEAN SimGetPCIState(int nUnit, SIM_PCI_STATE* pState)
         return FALSE;
     hw.Sync();
     pState->ucControl = pCard->GetControl();
-    for (int i = 0; i < 6; i++) {
+    for (int i = 0; i < 8; i++)
         pState->anDAC[i] = pCard->GetDAC(i);
+    for (int i = 0; i < 6; i++)
         pState->ausCounters[i] = pCard->GetCounter(i);
-    }
+    for (int g = 0; g < 2; g++)
+        pState->abAmplifierGroupOn[g] = pCard->IsAmplifierGroupOn(g);
+    pState->bTimerRunning = pCard->IsTimerRunning();
+    pState->nTickRate = pCard->GetTickRate();
     pState->nPendingTicks = pCard->PendingTicks();
     pState->nOpenDescriptors = SimDeviceNodes().OpenCardCount(nUnit);
     return TRUE;

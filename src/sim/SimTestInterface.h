@@ -99,8 +99,11 @@ void SimSetEPPModesText(const char* pszText);
 CSimArm* SimFindPCIArm(ULONG nUnit, int nChannel);
 typedef struct _SIM_PCI_STATE {
     UCHAR ucControl;        // register 6 as last written
-    int anDAC[6];           // 12-bit DAC values as last written
+    int anDAC[8];           // 12-bit DAC values as last written (6 and 7 drive no motor)
     USHORT ausCounters[6];  // counters as the card reports them
+    BOOLEAN abAmplifierGroupOn[2];  // channel 0's base; channel 1's base or channel 0's gimbal
+    BOOLEAN bTimerRunning;
+    int nTickRate;          // rate the timer bits select
     int nPendingTicks;
     int nOpenDescriptors;
 } SIM_PCI_STATE;

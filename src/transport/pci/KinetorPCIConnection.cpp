@@ -1,12 +1,17 @@
 #include "transport/pci/KinetorPCIConnection.h"
 
-// The card's connection is not part of this build: without one the constructor status
-// stays false, and opening the device reports that the transport could not be built.
+#include <new>
+
+#include "transport/pci/PCIConnection.h"
+
+// Nothing is opened here: the card node is opened when a channel is allocated.
 CKinetorPCIConnection::CKinetorPCIConnection(ULONG nUnit)
 {
-    (void)nUnit;
+    m_pConnection = new (std::nothrow) CPCIConnection(nUnit);
+    m_bConstructorStatus = (m_pConnection != nullptr) ? TRUE : FALSE;
 }
 
 CKinetorPCIConnection::~CKinetorPCIConnection()
 {
+    // The base destroys the connection.
 }

@@ -1,4 +1,4 @@
-// The PCI card transport of one unit.
+// The PCI card transport of one unit: builds the connection of that card.
 #ifndef KINETOR_PCI_CONNECTION_H
 #define KINETOR_PCI_CONNECTION_H
 
