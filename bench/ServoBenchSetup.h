@@ -40,8 +40,13 @@ inline void RemoveBenchScratchDir()
         nftw(BenchScratchDir(), RemoveBenchScratchEntry, 8, FTW_DEPTH | FTW_PHYS);
 }
 
-// Returns the open handle, or a negative code after printing what failed.
-inline int OpenSimulatedBenchArm(const char* pszSimulatorOptions)
+// Writes the configuration named pszName into the directory pszDir.
+typedef bool (*PFN_WRITE_BENCH_CONFIG)(const char* pszDir, const char* pszName);
+
+// Returns the open handle, or a negative code after printing what failed. The arm is the
+// demo arm unless pfnWriteConfig writes another configuration of the demo's name.
+inline int OpenSimulatedBenchArm(const char* pszSimulatorOptions,
+                                 PFN_WRITE_BENCH_CONFIG pfnWriteConfig = WriteDemoConfiguration)
 {
     char* pszDir = BenchScratchDir();
     if (!mkdtemp(pszDir)) {
@@ -50,7 +55,7 @@ inline int OpenSimulatedBenchArm(const char* pszSimulatorOptions)
     }
     BenchScratchDirMade() = true;
     atexit(RemoveBenchScratchDir);
-    if (!WriteDemoConfiguration(pszDir, g_pszDemoConfigName) || chdir(pszDir) != 0) {
+    if (!pfnWriteConfig(pszDir, g_pszDemoConfigName) || chdir(pszDir) != 0) {
         BenchFail("writing the demo configuration", -1);
         return -1;
     }
