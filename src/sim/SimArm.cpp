@@ -495,8 +495,15 @@ double CSimArm::GetEncoderPosition(int nMotor) const
 
 void CSimArm::ResetEncoders()
 {
-    for (int k = 0; k < SIM_ARM_AXES; ++k)
-        m_alCountBase[k] = HasEncoder(k) ? -RoundCount(GetEncoderPosition(k)) : 0;
+    ResetEncoders(0, SIM_ARM_AXES);
+}
+
+void CSimArm::ResetEncoders(int nFirstMotor, int nMotors)
+{
+    for (int k = nFirstMotor; k < nFirstMotor + nMotors; ++k) {
+        if (k >= 0 && k < SIM_ARM_AXES)
+            m_alCountBase[k] = HasEncoder(k) ? -RoundCount(GetEncoderPosition(k)) : 0;
+    }
 }
 
 USHORT CSimArm::GetEncoderCounter(int nMotor) const

@@ -56,6 +56,9 @@ public:
     void SetAmplifiersEnabled(bool bEnabled);
     // The counters read 0 from now on, wherever the arm is.
     void ResetEncoders();
+    // The same for the counters of motors nFirstMotor .. nFirstMotor + nMotors - 1 only: the
+    // reset line of one module of a chained arm reaches only that module's counters.
+    void ResetEncoders(int nFirstMotor, int nMotors);
     // Advance the physics; split internally into short substeps, so any step is stable.
     // Non-positive or non-finite steps do nothing; very long steps are capped at 1 s.
     void Step(double dSeconds);

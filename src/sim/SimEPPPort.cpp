@@ -226,7 +226,7 @@ void CSimEPPPort::LatchInputBlock(int nModule, int64_t nNowNs)
     } else {
         ucMisc |= 0x04 | 0x08 | 0x10;
     }
-    if (arm.GetDeviceFault())
+    if (arm.GetDeviceFault() || m.bFault)
         ucMisc |= 0x20;
     if (WatchdogSatisfied(nModule, nNowNs))
         ucMisc |= 0x40;
@@ -241,6 +241,7 @@ void CSimEPPPort::LatchInputBlock(int nModule, int64_t nNowNs)
                 ucSpeed |= (UCHAR)(0x10 << nAxis);
         }
     }
+    ucSpeed |= (UCHAR)(m.ucSpeedErrs & 0x70);
     p[kInSpeedErrs] = ucSpeed;
 }
 
@@ -361,18 +362,32 @@ void CSimEPPPort::ApplyModule(int nModule, int64_t nNowNs)
             m_abDACReceived[m.nMotorBase + i][nWord] = true;
     }
     UCHAR ucMisc = m.aucOut[kOutMisc];
-    if (m.nMotorBase == 0) {
-        BOOLEAN bLineHigh = (ucMisc & 0x08) ? TRUE : FALSE;
-        if (m.bAmpLineHigh && !bLineHigh)
-            m.nAmpLineFallNs = nNowNs;
-        m.bAmpLineHigh = bLineHigh;
-        bool bHeld = bLineHigh || (m.bTimeoutCircuit && m.nAmpLineFallNs != INT64_MIN &&
-                                   nNowNs - m.nAmpLineFallNs < SIM_EPP_AMP_HOLD_NS);
-        bool bEnabled = bHeld && !m.bSilent && WatchdogSatisfied(nModule, nNowNs);
+    // Every module has its own enable line and watchdog; one arm has one set of amplifiers
+    // in this model, switched by its base module, while a chained gimbal module's group is
+    // only recorded.
+    BOOLEAN bLineHigh = (ucMisc & 0x08) ? TRUE : FALSE;
+    if (m.bAmpLineHigh && !bLineHigh)
+        m.nAmpLineFallNs = nNowNs;
+    m.bAmpLineHigh = bLineHigh;
+    bool bHeld = bLineHigh || (m.bTimeoutCircuit && m.nAmpLineFallNs != INT64_MIN &&
+                               nNowNs - m.nAmpLineFallNs < SIM_EPP_AMP_HOLD_NS);
+    bool bEnabled = bHeld && !m.bSilent && WatchdogSatisfied(nModule, nNowNs);
+    m.bAmpsEnabled = bEnabled ? TRUE : FALSE;
+    if (m.nMotorBase == 0)
         m.pArm->SetAmplifiersEnabled(bEnabled);
+    if (ucMisc & 0x10) {
+        // On a chain that serves one arm with two modules, each resets its own three
+        // counters; a lone module resets every counter it reports.
+        BOOLEAN bChained = FALSE;
+        for (const SIM_EPP_MODULE& other : m_aModules) {
+            if (&other != &m && other.pArm == m.pArm)
+                bChained = TRUE;
+        }
+        if (bChained)
+            m.pArm->ResetEncoders(m.nMotorBase, 3);
+        else
+            m.pArm->ResetEncoders();
     }
-    if (ucMisc & 0x10)
-        m.pArm->ResetEncoders();
 }
 
 void CSimEPPPort::ApplyOutputs(int64_t nNowNs)

@@ -47,6 +47,9 @@ typedef struct _SIM_EPP_MODULE {
     int64_t nAmpLineFallNs;     // when it last went low
     int nEchoErrors;            // injected: so many block reads echo a wrong counter
     BOOLEAN bSilent;            // injected: the module does not answer (lost communication)
+    BOOLEAN bFault;             // injected: this module alone reports a device fault
+    UCHAR ucSpeedErrs;          // injected: speed-error bits (0x70) this module alone reports
+    BOOLEAN bAmpsEnabled;       // its amplifier group is powered (the base module's drives the arm)
     ULONG nBlockReads;
     ULONG nBlockWrites;
 } SIM_EPP_MODULE;

@@ -212,6 +212,38 @@ void SimSetEPPSilent(int nModule, BOOLEAN bSilent)
     }
 }
 
+void SimSetEPPModuleFault(int nModule, BOOLEAN bFault)
+{
+    CSimHardware& hw = CSimHardware::Instance();
+    std::lock_guard<std::recursive_mutex> lock(hw.Mutex());
+    SIM_EPP_MODULE* pModule = hw.EPPPort().GetModule(nModule);
+    if (pModule)
+        pModule->bFault = bFault ? TRUE : FALSE;
+}
+
+void SimSetEPPModuleSpeedError(int nModule, int nAxis, BOOLEAN bError)
+{
+    CSimHardware& hw = CSimHardware::Instance();
+    std::lock_guard<std::recursive_mutex> lock(hw.Mutex());
+    SIM_EPP_MODULE* pModule = hw.EPPPort().GetModule(nModule);
+    if (!pModule || nAxis < 0 || nAxis > 2)
+        return;
+    UCHAR ucBit = (UCHAR)(0x10 << nAxis);
+    if (bError)
+        pModule->ucSpeedErrs |= ucBit;
+    else
+        pModule->ucSpeedErrs &= (UCHAR)~ucBit;
+}
+
+BOOLEAN SimGetEPPModuleAmplifiers(int nModule)
+{
+    CSimHardware& hw = CSimHardware::Instance();
+    std::lock_guard<std::recursive_mutex> lock(hw.Mutex());
+    hw.Sync();
+    SIM_EPP_MODULE* pModule = hw.EPPPort().GetModule(nModule);
+    return pModule ? pModule->bAmpsEnabled : FALSE;
+}
+
 void SimSetEPPNeedsDirectionSwitch(BOOLEAN bNeeds)
 {
     CSimHardware& hw = CSimHardware::Instance();

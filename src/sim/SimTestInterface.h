@@ -90,6 +90,12 @@ BOOLEAN SimGetEPPWatchdogSatisfied(int nModule);
 void SimInjectEPPEchoErrors(int nModule, int nReads);
 // Module nModule stops answering (lost communication) or answers again.
 void SimSetEPPSilent(int nModule, BOOLEAN bSilent);
+// Module nModule alone reports a device fault, or a speed error of its axis nAxis (0..2),
+// whatever its arm reports: the two modules of a chained arm can then disagree.
+void SimSetEPPModuleFault(int nModule, BOOLEAN bFault);
+void SimSetEPPModuleSpeedError(int nModule, int nAxis, BOOLEAN bError);
+// Amplifier group of module nModule powered, as its enable line and watchdog say now.
+BOOLEAN SimGetEPPModuleAmplifiers(int nModule);
 // FALSE: plain reads see the device (a port that turns its data lines round itself).
 void SimSetEPPNeedsDirectionSwitch(BOOLEAN bNeeds);
 // Text of "/dev/kinepp_modes"; null: the file cannot be opened.

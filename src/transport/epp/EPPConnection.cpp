@@ -591,6 +591,11 @@ void CEPPConnection::Await()
     }
 }
 
+CKinetorMutex& EPPPortLock()
+{
+    return EPPLock();
+}
+
 void ResetEPPProcessState()
 {
     if (epp_fd >= 0) {

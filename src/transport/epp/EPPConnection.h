@@ -67,6 +67,10 @@ private:
     BOOLEAN m_bNodeHeld;
 };
 
+// The one lock of the process-wide parallel-port state, the one CEPPConnection::PortLock
+// returns: connections built of several parallel-port connections return it too.
+CKinetorMutex& EPPPortLock();
+
 // For tests of the transport: forgets every process-wide state (closing the node if it is
 // still open), as at process start.
 void ResetEPPProcessState();

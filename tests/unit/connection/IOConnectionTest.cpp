@@ -147,10 +147,10 @@ TEST(IOConnection, UnknownCardTypes)
     }
 }
 
-// The PCI and double parallel-port transports are not in this build.
+// The PCI transport is not in this build.
 TEST(IOConnection, TransportsNotBuiltGiveMinus9)
 {
-    for (int nCardType : {3, 5}) {
+    for (int nCardType : {3}) {
         CIOConnection conn(nCardType, 0);
         EXPECT_EQ(-9, conn.AllocateConnection(0)) << nCardType;
         ExpectMissingResults(conn);
