@@ -147,8 +147,8 @@ TEST(IOConnection, UnknownCardTypes)
     }
 }
 
-// The PCI transport is not in this build.
-TEST(IOConnection, TransportsNotBuiltGiveMinus9)
+// Without its device node (no card, no simulator) the PCI transport cannot be built.
+TEST(IOConnection, TransportWithoutItsNodeGivesMinus9)
 {
     for (int nCardType : {3}) {
         CIOConnection conn(nCardType, 0);
