@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -95,4 +96,33 @@ BOOLEAN IsSimulatorActive()
 void OverrideDeviceNodes(CDeviceNodes* pNodes)
 {
     g_pOverride.store(pNodes);
+}
+
+int PollForInput(CDeviceNodes* pNodes, int fd, int nTimeoutMs, short* pnEvents)
+{
+    struct pollfd pfd;
+    pfd.fd = fd;
+    pfd.events = POLLIN;
+    pfd.revents = 0;
+    struct timespec tsStart;
+    clock_gettime(CLOCK_MONOTONIC, &tsStart);
+    int nTimeout = nTimeoutMs;
+    int nReady;
+    for (;;) {
+        nReady = pNodes->Poll(&pfd, 1, nTimeout);
+        if (nReady >= 0 || errno != EINTR)
+            break;
+        struct timespec tsNow;
+        clock_gettime(CLOCK_MONOTONIC, &tsNow);
+        const long lElapsed = (long)(tsNow.tv_sec - tsStart.tv_sec) * 1000L +
+                              (long)(tsNow.tv_nsec - tsStart.tv_nsec) / 1000000L;
+        if (lElapsed >= nTimeoutMs) {
+            nReady = 0;
+            break;
+        }
+        nTimeout = nTimeoutMs - (int)lElapsed;
+    }
+    if (pnEvents != nullptr)
+        *pnEvents = pfd.revents;
+    return nReady;
 }

@@ -42,6 +42,12 @@ public:
 // The process's device nodes: the simulator when KINETOR_SIMULATOR asks for it (set, and
 // neither empty, "0" nor "off"), else the real ones. Decided once, at the first call; never null.
 CDeviceNodes* GetDeviceNodes();
+
+// Waits up to nTimeoutMs (monotonic clock) for input on fd, as the transports wait for the
+// hardware's tick. A signal meant for someone else does not cut the wait short: the poll is
+// taken up again for the rest of the time. Returns poll's result (0 on time-out); pnEvents,
+// when given, receives the returned events.
+int PollForInput(CDeviceNodes* pNodes, int fd, int nTimeoutMs, short* pnEvents);
 // TRUE when this process runs on the simulated hardware (makes the decision if not made yet).
 BOOLEAN IsSimulatorActive();
 

@@ -549,30 +549,7 @@ void CEPPConnection::Await()
     if (nCount != 0)
         return;
 
-    struct pollfd pfd;
-    pfd.fd = fd;
-    pfd.events = POLLIN;
-    pfd.revents = 0;
-    struct timespec tsStart;
-    clock_gettime(CLOCK_MONOTONIC, &tsStart);
-    int nTimeout = kInterruptTimeoutMs;
-    int nReady;
-    for (;;) {
-        nReady = Nodes()->Poll(&pfd, 1, nTimeout);
-        if (nReady >= 0 || errno != EINTR)
-            break;
-        // A signal meant for someone else is no reason to give up the tick: wait out the
-        // rest of the time.
-        struct timespec tsNow;
-        clock_gettime(CLOCK_MONOTONIC, &tsNow);
-        long lElapsed = (long)(tsNow.tv_sec - tsStart.tv_sec) * 1000L +
-                        (long)(tsNow.tv_nsec - tsStart.tv_nsec) / 1000000L;
-        if (lElapsed >= kInterruptTimeoutMs) {
-            nReady = 0;
-            break;
-        }
-        nTimeout = kInterruptTimeoutMs - (int)lElapsed;
-    }
+    const int nReady = PollForInput(Nodes(), fd, kInterruptTimeoutMs, nullptr);
     if (nReady == 0) {
         fputs("The EPP connection timedout, exiting...", stderr);
         exit(-1);

@@ -422,37 +422,15 @@ void CPCIConnection::Await()
         EnableInterrupts(TRUE);
         fd = m_pCard->fd;
     }
-    struct pollfd pfd;
-    pfd.fd = fd;
-    pfd.events = POLLIN;
-    pfd.revents = 0;
-    struct timespec tsStart;
-    clock_gettime(CLOCK_MONOTONIC, &tsStart);
-    int nTimeout = kTickTimeoutMs;
-    int nReady;
-    for (;;) {
-        nReady = Nodes()->Poll(&pfd, 1, nTimeout);
-        if (nReady >= 0 || errno != EINTR)
-            break;
-        // A signal meant for someone else is no reason to give up the tick: wait out the
-        // rest of the time.
-        struct timespec tsNow;
-        clock_gettime(CLOCK_MONOTONIC, &tsNow);
-        long lElapsed = (long)(tsNow.tv_sec - tsStart.tv_sec) * 1000L +
-                        (long)(tsNow.tv_nsec - tsStart.tv_nsec) / 1000000L;
-        if (lElapsed >= kTickTimeoutMs) {
-            nReady = 0;
-            break;
-        }
-        nTimeout = kTickTimeoutMs - (int)lElapsed;
-    }
+    short nEvents = 0;
+    int nReady = PollForInput(Nodes(), fd, kTickTimeoutMs, &nEvents);
     if (nReady == 0) {
         fputs("The PCI connection timed out, exiting...", stderr);
         exit(-1);
     }
     // A node that reports an error instead of readiness would return at once, tick after
     // tick: the servo loop would run unpaced.
-    if (nReady > 0 && !(pfd.revents & POLLIN)) {
+    if (nReady > 0 && !(nEvents & POLLIN)) {
         errno = EIO;
         nReady = -1;
     }
