@@ -2,6 +2,11 @@
 // DuplicateHandle and the name lookup.
 #include "platform/Win32Handle.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 #include <unordered_set>
@@ -35,7 +40,7 @@ void Forget(CWin32Handle* pObject)
 }  // namespace
 
 CWin32Waiter::CWin32Waiter(CWin32Handle* const* ppHandles, size_t nCount, bool bWaitAll)
-    : m_ppHandles(ppHandles), m_nCount(nCount), m_bWaitAll(bWaitAll), m_nResult(WAIT_FAILED), m_bDone(false)
+    : m_ppHandles(ppHandles), m_nCount(nCount), m_bWaitAll(bWaitAll), m_nResult(WAIT_FAILED), m_nDone(0)
 {
 }
 
@@ -95,9 +100,33 @@ void CWin32Waiter::Unsubscribe(std::vector<CWin32Handle*>& vecDelete)
 void CWin32Waiter::Complete(std::vector<CWin32Handle*>& vecDelete)
 {
     Unsubscribe(vecDelete);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bDone = true;
-    m_cv.notify_one();
+    int* pnWord = reinterpret_cast<int*>(&m_nDone);
+    m_nDone.store(1, std::memory_order_release);
+    // The waiter may return (and its record end) as soon as it sees the store; the wake
+    // only names the address and is harmless when nobody sleeps there any more.
+    syscall(SYS_futex, pnWord, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+bool CWin32Waiter::Sleep(bool bInfinite, std::chrono::steady_clock::time_point tDeadline)
+{
+    int* pnWord = reinterpret_cast<int*>(&m_nDone);
+    while (!IsDone()) {
+        struct timespec tsLeft;
+        struct timespec* ptsLeft = nullptr;
+        if (!bInfinite) {
+            const auto tLeft = tDeadline - std::chrono::steady_clock::now();
+            if (tLeft <= std::chrono::steady_clock::duration::zero())
+                return false;
+            const auto nNanos = std::chrono::duration_cast<std::chrono::nanoseconds>(tLeft).count();
+            tsLeft.tv_sec = static_cast<time_t>(nNanos / 1000000000LL);
+            tsLeft.tv_nsec = static_cast<long>(nNanos % 1000000000LL);
+            ptsLeft = &tsLeft;
+        }
+        // Sleeps only while the word is still 0, so a completion between the check and
+        // the call is not missed; wakes by signal or spuriously just go round again.
+        syscall(SYS_futex, pnWord, FUTEX_WAIT_PRIVATE, 0, ptsLeft, nullptr, 0);
+    }
+    return true;
 }
 
 CWin32Handle::CWin32Handle(EWin32Kind eKind, bool bManualReset, bool bSignalled)

@@ -5,16 +5,17 @@
 // lock (CWin32Table::Mutex). One lock lets a wait for several handles look at all of them
 // at once and take them together, and lets a signaller hand its object to exactly the
 // waiters it satisfies; per-object locks would need an ordering across every handle of
-// every wait. A waiter sleeps on its own mutex and condition, not on the table lock, so
-// a woken waiter does not queue behind the signaller.
+// every wait. A waiter sleeps on a word of its own, not on the table lock, so a woken
+// waiter does not queue behind the signaller.
 //
-// Lock order: the table lock, then a waiter's own mutex. A timer's or thread's own
-// condition waits on the table lock.
+// The table lock is the only lock of the layer; a timer's or thread's own condition waits
+// on it. Nothing is called out of the layer while it is held.
 #ifndef KINETOR_WIN32_HANDLE_H
 #define KINETOR_WIN32_HANDLE_H
 
 #include <pthread.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -26,9 +27,12 @@
 class CWin32Handle;
 
 // One thread's wait on one or more handles, alive for the duration of that wait. The
-// handle list and subscription are changed under the table lock; m_bDone and m_nResult
-// are written under both the table lock and m_mutex, so the sleeping waiter reads them
-// under m_mutex alone.
+// handle list, subscription and m_nResult are changed under the table lock. Completion is
+// published through m_nDone, an atomic word the waiter sleeps on with a futex: the
+// signaller stores it and wakes the address, and the woken waiter needs no lock at all.
+// (With a condition variable the woken waiter would first have to take the mutex the
+// signaller still holds, and notifying after unlocking could touch a waiter that has
+// already returned.)
 class CWin32Waiter {
 public:
     CWin32Waiter(CWin32Handle* const* ppHandles, size_t nCount, bool bWaitAll);
@@ -45,14 +49,15 @@ public:
     // Table lock held: leaves the lists, marks the wait satisfied and wakes its thread.
     // The signaller does the leaving so that the woken thread needs no table lock.
     void Complete(std::vector<CWin32Handle*>& vecDelete);
+    // No lock held: sleeps until completed or until the deadline; true when completed.
+    bool Sleep(bool bInfinite, std::chrono::steady_clock::time_point tDeadline);
+    bool IsDone() const { return m_nDone.load(std::memory_order_acquire) != 0; }
 
     CWin32Handle* const* m_ppHandles;
     size_t m_nCount;
     bool m_bWaitAll;
     DWORD m_nResult;
-    bool m_bDone;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
+    std::atomic<int> m_nDone;
 };
 
 enum EWin32Kind { W32_KIND_EVENT, W32_KIND_TIMER, W32_KIND_THREAD };

@@ -3,8 +3,8 @@
 // A wait first tries to take its handles under the table lock. If it cannot, it joins the
 // waiter list of every handle before it lets go of the lock, so a signal that comes
 // between that moment and the sleep finds it in the list and completes it: the sleep then
-// sees m_bDone set and does not start. Time-outs are measured on the monotonic clock so
-// that a change of the wall-clock time neither ends a wait early nor stretches it.
+// sees the wait completed and does not start. Time-outs are measured on the monotonic
+// clock so that a change of the wall-clock time neither ends a wait early nor stretches it.
 #include "platform/Win32Handle.h"
 
 #include <algorithm>
@@ -63,30 +63,15 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
         }
     }
 
-    {
-        std::unique_lock<std::mutex> lock(waiter.m_mutex);
-        while (!waiter.m_bDone) {
-            if (bInfinite) {
-                waiter.m_cv.wait(lock);
-            } else if (waiter.m_cv.wait_until(lock, tDeadline) == std::cv_status::timeout) {
-                break;
-            }
-        }
-        if (waiter.m_bDone)
-            return waiter.m_nResult;
-    }
+    if (waiter.Sleep(bInfinite, tDeadline))
+        return waiter.m_nResult;
 
     // Timed out, unless a signaller completed the wait after the sleep ended: that
     // happens under the table lock, so looking again under it settles the race.
     DWORD nResult = WAIT_TIMEOUT;
     {
         std::lock_guard<std::mutex> lock(CWin32Table::Mutex());
-        bool bDone;
-        {
-            std::lock_guard<std::mutex> lockWaiter(waiter.m_mutex);
-            bDone = waiter.m_bDone;
-        }
-        if (bDone)
+        if (waiter.IsDone())
             nResult = waiter.m_nResult;
         else
             waiter.Unsubscribe(vecDelete);
