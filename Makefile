@@ -44,10 +44,12 @@ demo: build
 # A build of its own with only what is installed: the library, its headers, KinetorIO.pc,
 # the demo and the examples. As root, the linker cache is refreshed so that programs find
 # the library at once in a prefix the linker searches (/usr/local/lib on Debian).
+# "make install GUI=ON" adds the Motif configuration program, and with it the X tool chain.
 PREFIX    ?= /usr/local
+GUI       ?= OFF
 install:
-	@bash scripts/install-deps.sh --library
-	$(CMAKE_GEN) -B build-install -DKIO_TESTS=OFF -DKIO_BENCH=OFF -DKIO_GUI=OFF -DCMAKE_INSTALL_PREFIX=$(abspath $(PREFIX))
+	@bash scripts/install-deps.sh $(if $(filter ON,$(GUI)),,--library)
+	$(CMAKE_GEN) -B build-install -DKIO_TESTS=OFF -DKIO_BENCH=OFF -DKIO_GUI=$(GUI) -DCMAKE_INSTALL_PREFIX=$(abspath $(PREFIX))
 	cmake --build build-install -j$(JOBS)
 	cmake --install build-install
 	@if [ "$$(id -u)" -eq 0 ]; then ldconfig; fi

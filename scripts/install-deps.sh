@@ -15,7 +15,7 @@ case "${1:-}" in
     packages=(
       "${library[@]}" clang lld
       libgtest-dev libgmock-dev googletest libbenchmark-dev
-      libmotif-dev libxt-dev libx11-dev xvfb x11-apps
+      libmotif-dev libxt-dev libx11-dev xvfb x11-apps xfonts-100dpi
     )
     [ "${1:-}" = "--with-tools" ] && packages+=(llvm)
     ;;
