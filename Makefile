@@ -21,7 +21,7 @@ test: build
 sanitize: deps
 	$(CMAKE_GEN) -B build-sanitize -DKIO_SANITIZE=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 	cmake --build build-sanitize -j$(JOBS)
-	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan-x11.supp:print_suppressions=0 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
 
 tsan: deps
 	$(CMAKE_GEN) -B build-tsan -DKIO_TSAN=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang

@@ -106,6 +106,13 @@ int CHardwarePage::PositionOf(CKinetorDevice* pDevice) const
 
 CKinetorDevice* CHardwarePage::GetCurrentKinetor(int& nDevices)
 {
+    // Starting again reads the directory afresh: the records of the last reading go, and
+    // with them the list of those that could not be read.
+    for (int i = 0; i < KINETOR_MAX_CONFIGS; i++) {
+        delete m_aDevices[i];
+        m_aDevices[i] = nullptr;
+        m_apUnreadable[i] = nullptr;
+    }
     nDevices = m_mgr.EnumerateKinetors(m_aDevices);
     if (nDevices == 0) {
         CKinetorDevice* pDevice = new (std::nothrow) CKinetorDevice();
