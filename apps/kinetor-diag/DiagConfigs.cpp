@@ -24,8 +24,9 @@ const MODEL_KEYWORD g_aModels[] = {
 };
 
 const long kDefaultPortAddress = 0x378;
-const long kMinPortAddress = 0x100;
-const long kMaxPortAddress = 0xFFFF;
+// The range the configuration program accepts for a port address.
+const long kMinPortAddress = 0x278;
+const long kMaxPortAddress = 0x3BC;
 
 // The file the library would read for index nIndex: the working directory first, then
 // $KINETOR_CONFIG_FILES, then the fixed directory.
@@ -206,7 +207,7 @@ bool CreateConfiguration(const DIAG_NEW_OPTIONS& o, std::string& path, std::stri
     }
     const long nAddress = o.nAddress < 0 ? kDefaultPortAddress : o.nAddress;
     if (nAddress < kMinPortAddress || nAddress > kMaxPortAddress) {
-        error = "Choose a parallel port address from 0x100 to 0xffff (usually 0x378).";
+        error = "Choose a parallel port address from 0x278 to 0x3bc (usually 0x378).";
         return false;
     }
     const int nMaxWorkspace = bAltura ? 3 : (nModel == MODEL_CHOICE_ALTURA_6DOF ? 2 : 0);
