@@ -2,6 +2,7 @@
 // sets up a simulated arm of its own; given a configuration name it uses that device.
 #include "KinetorIO.h"
 #include "KinetorServo.h"
+#include "KinetorStats.h"
 #include "DemoConfiguration.h"
 #include "DemoOptions.h"
 #include "DemoStatus.h"
@@ -246,8 +247,11 @@ int main(int argc, char** argv)
         DEMO_STATUS s = status.Read();
         if (!bStatusLine || !s.bValid)
             continue;
-        printf("\r%7.1f Hz  pos %7.2f %7.2f %7.2f mm  force %5.2f N  motor %5.1f C ", s.fRate, s.afPos[0],
-               s.afPos[1], s.afPos[2], s.fForce, s.fMotorTemp);
+        // The library's own timing figures may be read from any thread while the loop runs.
+        KINETOR_SERVO_STATS timing;
+        const double dP99 = getServoLoopStats(&timing) == 0 ? timing.period.p99_us : 0.0;
+        printf("\r%7.1f Hz  p99 %6.0f us  pos %7.2f %7.2f %7.2f mm  force %5.2f N  motor %5.1f C ", s.fRate,
+               dP99, s.afPos[0], s.afPos[1], s.afPos[2], s.fForce, s.fMotorTemp);
         fflush(stdout);
     }
     if (bStatusLine)
@@ -261,6 +265,15 @@ int main(int argc, char** argv)
 
     DEMO_SUMMARY summary = Summarise(recorder);
     PrintSummary(stdout, summary);
+    // The library's view of the same run, on the device clock: what the callback cost and
+    // how often the loop fell behind.
+    KINETOR_SERVO_STATS timing;
+    if (getServoLoopStats(&timing) == 0) {
+        printf("  callback p99          %.1f us\n", timing.callback.p99_us);
+        printf("  callback max          %.1f us\n", timing.callback.max_us);
+        printf("  late ticks            %lu of %lu\n", timing.late_ticks, timing.ticks);
+        printf("  overruns              %lu\n", timing.overruns);
+    }
     if (ctx.nUpdateErrors.load() > 0)
         printf("  update errors         %d (last %d)\n", ctx.nUpdateErrors.load(), ctx.nLastError.load());
     if (!WriteSvgPlot(svgPath.c_str(), recorder)) {

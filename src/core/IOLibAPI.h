@@ -8,6 +8,7 @@
 
 #include "KinetorIO.h"
 #include "KinetorTypes.h"
+#include "core/BlackBox.h"
 #include "core/Timer.h"
 #include "device/KinetorDeviceData.h"
 #include "platform/KinetorMutex.h"
@@ -194,6 +195,8 @@ public:
     // an application thread (enabling forces, say) never interleave on this device's
     // state. Recursive: operations call one another.
     CKinetorMutex m_mutexDevice;
+    // The last ticks, written out when a safety check trips. Guarded by m_mutexDevice.
+    CBlackBox m_blackBox;
 
 private:
     // The configured link lengths before scaling to millimetres; the model string is
@@ -203,6 +206,11 @@ private:
 
     // Debounce of one input: a new raw value counts only once seen on ten updates in a row.
     static void Debounce(unsigned char nRaw, unsigned char& nAccepted, int& nCount);
+    // The steps of UpdateKinetor; the public one adds the tick to the black box.
+    int UpdateKinetorSteps();
+    // The tick's entry in the black box: time, pose as the application sees it, DAC words
+    // and the device's unfiltered fault.
+    void RecordBlackBoxTick();
     // Common prelude of the commands that write to the motors.
     int CommandPrelude();
     // Clears the per-axis motion state before homing or re-calibration.

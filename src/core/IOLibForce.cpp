@@ -176,8 +176,10 @@ int CIOLibAPI::CommandPrelude()
             DisableKinetorForces();
             WriteMotorTemperatures();
             m_bMotorsWarmError = 1;
+            m_blackBox.Trip(BLACK_BOX_TEMPERATURE, m_szKinetorName);
             return -1;
         }
+        m_blackBox.Rearm(BLACK_BOX_TEMPERATURE);
     }
     return 0;
 }
@@ -206,12 +208,16 @@ int CIOLibAPI::SendKinetorForce6DOF(float* f)
     if (m_bForceKickSafetyEnabled) {
         const float diff[3] = {f[0] - m_fForce[0], f[1] - m_fForce[1], f[2] - m_fForce[2]};
         if (Length3(diff) > m_fForceKickLimit) {
-            if (!m_bRampForcesEnabled)
+            if (!m_bRampForcesEnabled) {
+                m_blackBox.Trip(BLACK_BOX_FORCE_KICK, m_szKinetorName);
                 return -7;
+            }
             if (!m_bRampForces) {
                 m_bRampForces = 1;
                 d.nRuns = 0;
             }
+        } else {
+            m_blackBox.Rearm(BLACK_BOX_FORCE_KICK);
         }
     }
 
@@ -247,6 +253,7 @@ int CIOLibAPI::SendKinetorForce6DOF(float* f)
             memcpy(m_fForce, f, sizeof(m_fForce));
         else
             memset(m_fForce, 0, sizeof(m_fForce));
+        m_blackBox.SetSent(m_fForce, d.nMotorDACValues);
     }
     return e;
 }
@@ -259,7 +266,10 @@ int CIOLibAPI::WriteKinetorJointTorques()
     e = m_pDevice->CalculateMotorTorques(m_devData.fJointTorques, m_devData.fMotorTorques);
     if (e != 0)
         return e;
-    return m_pDevice->WriteMotorTorques(true);
+    e = m_pDevice->WriteMotorTorques(true);
+    if (e == 0)
+        m_blackBox.SetSent(nullptr, m_devData.nMotorDACValues);
+    return e;
 }
 
 int CIOLibAPI::SendKinetorJointTorques(float* aJointTorques)
@@ -283,6 +293,8 @@ int CIOLibAPI::SendKinetorJointTorques(float* aJointTorques)
     e = m_pDevice->WriteMotorTorques(true);
     if (e == -1)
         DisableKinetorForces();
+    else if (e == 0)
+        m_blackBox.SetSent(nullptr, m_devData.nMotorDACValues);
     return e;
 }
 
@@ -294,7 +306,10 @@ int CIOLibAPI::CommandMotorDACValues(long* dacvalues)
     const int n = (m_nModelType == 4) ? 6 : 3;
     for (int i = 0; i < n; i++)
         m_devData.nMotorDACValues[i] = dacvalues[i];
-    return m_pDevice->WriteMotorDACValues();
+    e = m_pDevice->WriteMotorDACValues();
+    if (e == 0)
+        m_blackBox.SetSent(nullptr, m_devData.nMotorDACValues);
+    return e;
 }
 
 int CIOLibAPI::CommandMotorVoltages(float* voltsCommanded, float* voltsSent)
@@ -304,7 +319,10 @@ int CIOLibAPI::CommandMotorVoltages(float* voltsCommanded, float* voltsSent)
         return e;
     if (m_nModelType != 4)
         voltsCommanded[3] = voltsCommanded[4] = voltsCommanded[5] = 0.0f;
-    return m_pDevice->WriteMotorVoltages(voltsCommanded, voltsSent);
+    e = m_pDevice->WriteMotorVoltages(voltsCommanded, voltsSent);
+    if (e == 0)
+        m_blackBox.SetSent(nullptr, m_devData.nMotorDACValues);
+    return e;
 }
 
 int CIOLibAPI::SetKinetorMaxVelocity(float maxVel)

@@ -5,6 +5,7 @@
 
 #include "core/IOLibAPI.h"
 #include "device/HapticDevice.h"
+#include "platform/TimeSample.h"
 #include "platform/Trace.h"
 
 namespace {
@@ -64,6 +65,31 @@ bool IsFiniteMatrix(MATRIX m)
 }  // namespace
 
 int CIOLibAPI::UpdateKinetor()
+{
+    const int e = UpdateKinetorSteps();
+    if (m_pDevice == nullptr)
+        return e;
+    // Every exchanged tick goes in, the failed ones too: they are what a trip is about.
+    RecordBlackBoxTick();
+    if (e == -13)
+        m_blackBox.Trip(BLACK_BOX_OVERSPEED, m_szKinetorName);
+    else if (e == 0)
+        m_blackBox.Rearm(BLACK_BOX_OVERSPEED);
+    return e;
+}
+
+void CIOLibAPI::RecordBlackBoxTick()
+{
+    struct timespec ts;
+    ReadDeviceClock(&ts);
+    const int64_t nTimeUs = (int64_t)ts.tv_sec * 1000000LL + (int64_t)ts.tv_nsec / 1000;
+    float afPos[3];
+    GetKinetorPos(afPos);
+    const int nFault = m_pDevice->GetDeviceFault();
+    m_blackBox.BeginTick(nTimeUs, afPos, m_devData.nMotorDACValues, nFault);
+}
+
+int CIOLibAPI::UpdateKinetorSteps()
 {
     _KINETOR_DEVICE_DATA& d = m_devData;
 
@@ -184,7 +210,12 @@ int CIOLibAPI::KinetorStatus()
         m_bRampForces = 1;
         m_devData.nRuns = 0;
     }
-    return (m_nDevFaultCnt >= kDevFaultFilter) ? e : 0;
+    const int nReported = (m_nDevFaultCnt >= kDevFaultFilter) ? e : 0;
+    if (nReported == kLinkLostFault)
+        m_blackBox.Trip(BLACK_BOX_LINK_LOST, m_szKinetorName);
+    else if (nReported == 0)
+        m_blackBox.Rearm(BLACK_BOX_LINK_LOST);
+    return nReported;
 }
 
 void CIOLibAPI::SetKinetorVelocityFilter(ULONG nUpdateRate)

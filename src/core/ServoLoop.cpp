@@ -23,7 +23,10 @@
 
 #include <atomic>
 
+#include "KinetorStats.h"
 #include "core/IOLibAPI.h"
+#include "core/RealtimeReadiness.h"
+#include "core/ServoStats.h"
 #include "core/Timer.h"
 #include "platform/CriticalSection.h"
 #include "platform/TimeSample.h"
@@ -218,9 +221,16 @@ void ReadCallback(PFN_SERVO_CALLBACK& pfnSource, void*& pSourceData, PFN_SERVO_C
     LeaveCriticalSection(&cs);
 }
 
+int64_t TimespecNs(const struct timespec& ts)
+{
+    return (int64_t)ts.tv_sec * 1000000000LL + (int64_t)ts.tv_nsec;
+}
+
 void* servo_thread(void*)
 {
     t_bOnServoThread = true;
+    // Asked here, on the thread itself: only it knows what scheduling it was given.
+    CheckRealtimeReadiness();
 
     PFN_SERVO_CALLBACK pfnPre = nullptr;
     void* pPreData = nullptr;
@@ -253,7 +263,12 @@ void* servo_thread(void*)
         if (!FollowDeviceTable(nTableSeen))
             break;
         // A callback that used up its cycle goes straight on to the next tick.
-        if ((uint64_t)ElapsedNs(tsStart, tsStop) < g_cycle_time.load(std::memory_order_relaxed))
+        const int64_t nCallbackNs = ElapsedNs(tsStart, tsStop);
+        const uint64_t nCycleNs = g_cycle_time.load(std::memory_order_relaxed);
+        const bool bWait = (uint64_t)nCallbackNs < nCycleNs;
+        GetServoStats().AddTick(TimespecNs(tsStart), nCallbackNs > 0 ? (uint64_t)nCallbackNs : 0, !bWait,
+                                nCycleNs);
+        if (bWait)
             g_iolib->Await();
 
         if (!g_servo_loop_running.load()) {
@@ -311,17 +326,16 @@ int CreateServoThread()
 
     const uid_t nEffectiveUid = geteuid();
     const bool bRoot = setreuid(getuid(), 0) == 0;
-    bool bRealtime = false;
-    if (bRoot) {
-        struct sched_param param;
-        memset(&param, 0, sizeof(param));
-        param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-        // Without explicit scheduling the thread would inherit the creator's policy and
-        // the real-time request would be silently ignored.
-        bRealtime = pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED) == 0 &&
-                    pthread_attr_setschedpolicy(&attr, SCHED_FIFO) == 0 &&
-                    pthread_attr_setschedparam(&attr, &param) == 0;
-    }
+    // Asked for without root as well: a real-time budget in limits.conf or CAP_SYS_NICE
+    // grants it to an ordinary user, and a refusal only costs the fallback below.
+    struct sched_param param;
+    memset(&param, 0, sizeof(param));
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    // Without explicit scheduling the thread would inherit the creator's policy and
+    // the real-time request would be silently ignored.
+    const bool bRealtime = pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED) == 0 &&
+                           pthread_attr_setschedpolicy(&attr, SCHED_FIFO) == 0 &&
+                           pthread_attr_setschedparam(&attr, &param) == 0;
 
     pthread_mutex_lock(&mutex_servo_loop_start);
     g_bServoLoopStarted = false;
@@ -581,6 +595,8 @@ int startServoLoop(int (*userCallback)(void*), void* userData)
         } else {
             g_iolib = pFirst;
             SubmitAllClients(1);
+            // Each run's figures start afresh; they stay readable after it ends.
+            GetServoStats().Reset();
             globalUserCallback = userCallback;
             globalUserData = userData;
 
@@ -666,6 +682,16 @@ int setServoLoopRate(ULONG nUpdateRate)
 }
 
 double getServoLoopTimeStamp(void) { return gServoLoopTimer.GetTime(); }
+
+int getServoLoopStats(KINETOR_SERVO_STATS* stats)
+{
+    if (stats == nullptr)
+        return -9;
+    GetServoStats().Read(stats);
+    return 0;
+}
+
+void resetServoLoopStats(void) { GetServoStats().Reset(); }
 
 void setPreServoCallback(int (*preCallback)(void*), void* userData)
 {

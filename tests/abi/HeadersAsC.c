@@ -3,6 +3,7 @@
 #include "KinetorLog.h"
 #include "KinetorIO.h"
 #include "KinetorWin32.h"
+#include "KinetorStats.h"
 
 /* Taking the addresses makes the compiler check every declaration it uses. */
 int headers_as_c_probe(void);
@@ -13,9 +14,10 @@ int headers_as_c_probe(void) {
     float (*pfnRate)(int) = get_kinetor_rate;
     double (*pfnPinch)(int) = get_pinch_value;
     DWORD (*pfnWait)(DWORD, const HANDLE*, BOOL, DWORD) = WaitForMultipleObjects;
+    int (*pfnStats)(KINETOR_SERVO_STATS*) = getServoLoopStats;
     LARGE_INTEGER li;
     li.QuadPart = 0;
     info.cubeWorkspace.zMax = globalExtra6DOFOption + (int)li.LowPart + (pfnWait != 0);
     return info.cubeWorkspace.zMax + (pfnInit != 0) + (pfnRate != 0) + (pfnPinch != 0) +
-           (int)sizeof(KINETOR_INFO_STRUCT);
+           (int)sizeof(KINETOR_INFO_STRUCT) + (pfnStats != 0);
 }
