@@ -2,6 +2,7 @@
 #include "KinetorTypes.h"
 #include "KinetorLog.h"
 #include "KinetorIO.h"
+#include "KinetorFirmware.h"
 
 /* Taking the addresses makes the compiler check every declaration it uses. */
 int headers_as_c_probe(void);
@@ -11,7 +12,9 @@ int headers_as_c_probe(void) {
     int (*pfnInit)(char*) = init_kinetor;
     float (*pfnRate)(int) = get_kinetor_rate;
     double (*pfnPinch)(int) = get_pinch_value;
+    const char* (*pfnErr)(int) = zanload_errstr;
+    zanload_firmware* pFirmware = 0;
     info.cubeWorkspace.zMax = globalExtra6DOFOption;
-    return info.cubeWorkspace.zMax + (pfnInit != 0) + (pfnRate != 0) + (pfnPinch != 0) +
+    return info.cubeWorkspace.zMax + (pfnInit != 0) + (pfnRate != 0) + (pfnPinch != 0) + (pfnErr != 0) + (pFirmware != 0) +
            (int)sizeof(KINETOR_INFO_STRUCT);
 }
