@@ -624,6 +624,9 @@ int CSimFireWireBus::IsoXmitWrite(raw1394handle_t h, unsigned char* pData, unsig
     (void)ucTag;
     (void)ucSy;
     std::lock_guard<std::recursive_mutex> lock(SimMutex());
+    // A packet takes its slot on the bus: the device clock moves on in lockstep, so timed
+    // loops that exchange packets come to their end as on the real bus.
+    CSimHardware::Instance().SpendBusTime(SIM_1394_PACKET_NS);
     HANDLE* p = Lookup(h);
     if (!p || p->nIso != ISO_XMIT || !p->bIsoStarted || !pData) {
         errno = EINVAL;
@@ -733,6 +736,10 @@ int CSimFireWireBus::Poll(struct pollfd* pFds, nfds_t nFds, int nTimeoutMs)
     std::unique_lock<std::recursive_mutex> lock(SimMutex());
     if (hw.ShouldFail("poll"))
         return -1;
+    // Even a look without waiting takes its time on the device clock in lockstep, so a
+    // loop that only looks still comes to the end of its time.
+    if (nTimeoutMs == 0)
+        hw.SpendBusTime(SIM_1394_PACKET_NS);
     hw.Sync();
     int64_t nDeadline = hw.NowNs() + (nTimeoutMs < 0 ? 60LL * 1000000000LL : (int64_t)nTimeoutMs * 1000000LL);
     for (;;) {

@@ -30,6 +30,8 @@
 #define SIM_1394_DEFAULT_FIRMWARE 190
 // Bus time of one asynchronous request.
 #define SIM_1394_REQUEST_NS 20000LL
+// Bus time of one isochronous packet sent by the host.
+#define SIM_1394_PACKET_NS 10000LL
 
 // What a test can read of a board.
 typedef struct _SIM_1394_BOARD_STATE {

@@ -589,17 +589,16 @@ BOOLEAN CKinetor1394Connection::GetEncoderData(void* pBuffer, int nLength)
 {
     if (!pBuffer || nLength < 0 || nLength > ENCODER_DATA_LENGTH || !m_bMutexesInitialized)
         return FALSE;
-    if (m_bHapticsStarted) {
-        // Only what has arrived is dispatched: with nothing pending the loop would block
-        // until the next packet, and a stopped reception would hang the tick for good.
-        struct pollfd pfd;
-        pfd.fd = m_fw_recv_fd;
-        pfd.events = POLLIN | POLLPRI;
-        pfd.revents = 0;
-        if (Bus()->Poll(&pfd, 1, 0) > 0 && Bus()->LoopIterate(m_recv_handle) != 0) {
-            memset(pBuffer, 0, (size_t)nLength);
-            return FALSE;
-        }
+    // Only what has arrived is dispatched: with nothing pending the loop would block until
+    // the next packet, and a stopped reception would hang the tick for good.
+    struct pollfd pfd;
+    pfd.fd = m_fw_recv_fd;
+    pfd.events = POLLIN | POLLPRI;
+    pfd.revents = 0;
+    BOOLEAN bPending = Bus()->Poll(&pfd, 1, 0) > 0 ? TRUE : FALSE;
+    if (m_bHapticsStarted && bPending && Bus()->LoopIterate(m_recv_handle) != 0) {
+        memset(pBuffer, 0, (size_t)nLength);
+        return FALSE;
     }
     if (pthread_mutex_lock(&m_receiveBufferMutex) != 0)
         return FALSE;
