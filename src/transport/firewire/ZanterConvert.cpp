@@ -45,6 +45,12 @@ void adc_convert(const unsigned char* p, int k)
         dNew = (double)nOver;
     }
     dNew = 4095.0 - dNew;
+    // The converter has 12 bits: a reading beyond them is a corrupt packet, and must not
+    // drive the channel below 0 or above full scale (the code would wrap round).
+    if (dNew < 0.0)
+        dNew = 0.0;
+    else if (dNew > 4095.0)
+        dNew = 4095.0;
     double f = kDeltaT / kTimeConstant;
     if (f > 1.0)
         f = 1.0;

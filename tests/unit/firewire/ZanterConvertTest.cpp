@@ -103,6 +103,10 @@ TEST_F(ZanterConvertTest, FilterMovesATenthOfTheWayPerPacket)
     EXPECT_EQ(0, block.usPot1);
     ASSERT_EQ(0, zanter_convert(m_auc, &block));
     EXPECT_EQ(778, block.usPot0);
+    // A reading beyond 12 bits counts as 0 after inversion, never as a wrapped code.
+    Over(1, 65535);
+    ASSERT_EQ(0, zanter_convert(m_auc, &block));
+    EXPECT_EQ(0, block.usPot1);
 
     // Ratiometric: under * 4095 / (under + over), inverted; rail readings change nothing.
     zanter_reset_filters();
