@@ -30,7 +30,7 @@ tsan: deps
 
 fuzz: deps
 	$(CMAKE_GEN) -B build-fuzz -DKIO_FUZZ=ON -DKIO_TESTS=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
-	cmake --build build-fuzz -j$(JOBS) --target fuzz_config_reader
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_config_reader fuzz_zanter_convert
 	bash scripts/run-fuzz.sh build-fuzz 60
 
 bench: deps

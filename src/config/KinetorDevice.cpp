@@ -333,7 +333,10 @@ BOOLEAN CKinetorDevice::ParseText(CConfigScanner& sc, KINETOR_CONFIG_DATA& d, BO
         return FALSE;
     }
 
-    switch (d.nModelType) {
+    // A Bravis on FireWire carries the Cirrel's trailer: it docks in an inkwell too, and its
+    // board is found by the serial number, which has no other place in the file.
+    const bool bBravis1394 = d.nModelType == KINETOR_MODEL_BRAVIS && d.nCardType == KINETOR_CARD_1394;
+    switch (bBravis1394 ? static_cast<ULONG>(KINETOR_MODEL_CIRREL) : d.nModelType) {
     case KINETOR_MODEL_CIRREL: {
         SCAN_TARGET aTrailer[7];
         for (int i = 0; i < 6; i++) {
@@ -788,7 +791,8 @@ BOOLEAN CKinetorDevice::FormatStaging(const KINETOR_CONFIG_DATA& d, char* pszTex
 
     if (bOk) {
         const int* k = d.nInkWellEncoderOffsets;
-        switch (d.nModelType) {
+        const bool bBravis1394 = d.nModelType == KINETOR_MODEL_BRAVIS && d.nCardType == KINETOR_CARD_1394;
+        switch (bBravis1394 ? static_cast<ULONG>(KINETOR_MODEL_CIRREL) : d.nModelType) {
         case KINETOR_MODEL_CIRREL:
             bOk = AppendText(pszText, nSize, nLength, "%d, %d, %d, %d, %d, %d\n%d\n", k[0], k[1], k[2], k[3],
                              k[4], k[5], Low32(d.n1394SerialNumber));

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "config/KinetorPaths.h"
-#include "firmware/FirmwareNodes.h"
+#include "KinetorFirmware.h"
 #include "transport/firewire/Kinetor1394Connection.h"
 
 ULONG CKinetorMgr::m_nISAAddr[KINETOR_MAX_UNITS] = {0, 0, 0, 0};

@@ -248,3 +248,14 @@ bool CKinetorBravisDevice::HasTransferDrive() const
 {
     return true;
 }
+
+// On FireWire the board's frames are the servo tick, and they run only while the servo
+// client is registered with the connection; without this a Bravis there would never tick.
+int CKinetorBravisDevice::SubmitClient(bool bSet)
+{
+    if (m_nCardType != 6)
+        return CKinetor3DOFDevice::SubmitClient(bSet);
+    if (m_pConnection == nullptr)
+        return 0;
+    return MapError(m_pConnection->SubmitClient(bSet ? 1 : 0));
+}

@@ -22,6 +22,7 @@ public:
     int ResetEncoders() override;
     int EnableWatchDog(bool bPulse, bool bWait) override;
     int SendTorques(const unsigned short* dac) override;
+    int SubmitClient(bool bSet) override;
     int CalculateMotorTorques(const float* jointTorque, float* motorTorque) override;
     bool CheckRampForces() override;
     bool HasTransferDrive() const override;

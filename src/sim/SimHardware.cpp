@@ -6,6 +6,7 @@
 
 #include "config/KinetorMgr.h"
 #include "platform/TimeSample.h"
+#include "sim/SimFireWireBus.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ void CSimHardware::Reset()
     for (CSimPCICard& card : m_aPCICards)
         card.Reset();
     FreeArms();
+    SimFireWireBus().Reset();
     m_nTicks = 0;
     m_nLostTicks = 0;
     m_nEPPUnit = -1;
@@ -124,6 +126,15 @@ int64_t CSimHardware::GetTickPeriodNs()
             }
         }
     }
+    // A FireWire board paces the machine with its frame beacon when nothing else does.
+    if (!m_eppPort.IsTimerRunning() && nRate == m_eppPort.GetTickRate()) {
+        bool bCard = false;
+        for (const CSimPCICard& card : m_aPCICards)
+            bCard = bCard || card.IsTimerRunning();
+        int64_t nFrameNs = bCard ? 0 : SimFireWireBus().FramePeriodNs();
+        if (nFrameNs > 0)
+            return nFrameNs;
+    }
     return 1000000000LL / nRate;
 }
 
@@ -157,6 +168,8 @@ void CSimHardware::OnTick()
     m_eppPort.OnTick(m_nNextTickNs, bLost);
     for (CSimPCICard& card : m_aPCICards)
         card.OnTick(m_nNextTickNs, bLost);
+    if (!bLost)
+        SimFireWireBus().OnTick();
 }
 
 void CSimHardware::AdvanceTo(int64_t nNs)
@@ -552,4 +565,20 @@ void SimDeviceClock(struct timespec* pts)
     int64_t nNs = CSimHardware::Instance().NowNs();
     pts->tv_sec = (time_t)(nNs / 1000000000LL);
     pts->tv_nsec = (long)(nNs % 1000000000LL);
+}
+
+void CSimHardware::Get1394Serials(std::vector<ULONG>& serials)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    serials.clear();
+    for (const SIM_ARM_ENTRY& e : m_arms) {
+        if (e.nBus == SIM_BUS_1394)
+            serials.push_back(e.nUnit);
+    }
+}
+
+int64_t CSimHardware::GetNextTickNs()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_nNextTickNs;
 }

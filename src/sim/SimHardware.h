@@ -113,6 +113,12 @@ public:
     // TRUE (one failure used, errno set) when the named request is to fail now.
     BOOLEAN ShouldFail(const char* pszName);
 
+    // ---- FireWire ----
+    // Serial numbers of the arms attached to the FireWire bus.
+    void Get1394Serials(std::vector<ULONG>& serials);
+    // When the next hardware tick falls due.
+    int64_t GetNextTickNs();
+
 private:
     CSimHardware();
     ~CSimHardware();

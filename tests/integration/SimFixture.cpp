@@ -182,7 +182,9 @@ std::string SimTestConfigText(const SIM_TEST_CONFIG& c)
     for (int i = 0; i < 3; i++)
         Append(s, "%d, %d, %d, %d, %d, %d\n", w[i][0], w[i][1], w[i][2], w[i][3], w[i][4], w[i][5]);
     Append(s, "%d\n", c.nTableTopOffset);
-    switch (c.nModelType) {
+    // A Bravis on FireWire keeps its inkwell offsets and board serial number as the Cirrel does.
+    const bool bBravis1394 = c.nModelType == 3 && strcmp(c.pszCardType, "1394") == 0;
+    switch (bBravis1394 ? 5 : c.nModelType) {
     case 1:
         Append(s, "%d\n", c.nHighForce);
         break;

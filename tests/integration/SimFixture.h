@@ -26,7 +26,7 @@ typedef struct _SIM_TEST_CONFIG {
     int nModelType;          // 1 Altura A, 2 Altura T, 3 Bravis, 4 Altura 6 DOF, 5 Cirrel
     long lL1;
     long lL2;
-    const char* pszCardType; // interface keyword: "EPP" (default), "DBLEPP", "PCI"
+    const char* pszCardType; // interface keyword: "EPP" (default), "DBLEPP", "PCI", "1394"
     unsigned long ulPortAddress;  // parallel port; written in decimal as the PCI address
     int nUnit;               // one-based unit (parallel port or PCI card)
     int nTimeoutCircuit;
@@ -46,7 +46,7 @@ typedef struct _SIM_TEST_CONFIG {
     int nTableTopOffset;
     int nHighForce;          // Altura A trailer
     int nExtra6DOFOption;    // Altura 6 DOF trailer
-    long l1394Serial;        // Cirrel trailer
+    long l1394Serial;        // Cirrel trailer, and Bravis on "1394"
 } SIM_TEST_CONFIG;
 
 // A realistic configuration of model nModelType (1..5) on parallel-port unit 1 with the given
