@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "KinetorFirmware.h"
 #include "ConfigFiles.h"
 #include "ConfigTables.h"
 #include "DualPage.h"
@@ -14,7 +15,6 @@
 
 // Node search for any interface board on the bus. The program works with or without a
 // firmware library that offers it: without one, the bus counts as one without boards.
-extern "C" int fw_search_for_1394_device(ULONG* pSerialNumber) __attribute__((weak));
 
 namespace {
 
@@ -383,8 +383,12 @@ void CHardwarePage::RefreshSerialNumber()
     BOOLEAN bFound = FALSE;
     if (m_mgr.Find1394UnitInUse(nUnit) && m_mgr.Get1394SerialNumber(nUnit, nNumber, nullptr)) {
         bFound = TRUE;
-    } else if (fw_search_for_1394_device != nullptr && fw_search_for_1394_device(&nNumber) == 0) {
-        bFound = TRUE;
+    } else {
+        int nSearched = 0;
+        if (fw_search_for_1394_device(&nSearched) == 0 && nSearched >= 0) {
+            nNumber = static_cast<ULONG>(nSearched);
+            bFound = TRUE;
+        }
     }
     if (!bFound) {
         m_pControls->SetLabel(HW_LABEL_SERIAL, kNoDevices);

@@ -17,17 +17,18 @@
 #include "DiagMessages.h"
 #include "DiagServo.h"
 #include "DiagStats.h"
+#include "KinetorFirmware.h"
 #include "KinetorIO.h"
 #include "config/KinetorDevice.h"
 #include "config/KinetorPaths.h"
-#include "firmware/FirmwareNodes.h"
+#include "hal/DeviceNodes.h"
 
 namespace {
 
+// The library's own reading of KINETOR_SIMULATOR ("0" and "off" mean real hardware).
 bool Simulated()
 {
-    const char* p = getenv("KINETOR_SIMULATOR");
-    return p != nullptr && p[0] != '\0';
+    return IsSimulatorActive() != FALSE;
 }
 
 // Sentences go to standard error; with --json the same text is the document's "error".
