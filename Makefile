@@ -4,7 +4,7 @@ BUILD     ?= build
 CMAKE_GEN := cmake -S . -DCMAKE_BUILD_TYPE=RelWithDebInfo
 CTEST     := ctest --output-on-failure -j$(JOBS)
 
-.PHONY: all deps build test sanitize tsan fuzz bench demo install clean
+.PHONY: all deps build test sanitize tsan fuzz bench demo install package docs clean
 
 all: build
 
@@ -54,5 +54,26 @@ install:
 	cmake --install build-install
 	@if [ "$$(id -u)" -eq 0 ]; then ldconfig; fi
 
+# The Debian package: what "make install" puts, under /usr, in build-package/kinetor_*.deb.
+# Configured for /usr so that the library lands in Debian's multiarch library directory.
+package:
+	@bash scripts/install-deps.sh $(if $(filter ON,$(GUI)),,--package)
+	$(CMAKE_GEN) -B build-package -DKIO_TESTS=OFF -DKIO_BENCH=OFF -DKIO_GUI=$(GUI) -DCMAKE_INSTALL_PREFIX=/usr
+	cmake --build build-package -j$(JOBS)
+	cd build-package && cpack -G DEB
+	@ls build-package/kinetor_*.deb
+
+# The API reference from the public headers, as HTML in build-docs/html. Doxygen is not part
+# of the default tool set: "scripts/install-deps.sh --with-tools" installs it.
+docs:
+	@if ! command -v doxygen >/dev/null 2>&1; then \
+	  echo "make docs: skipped, doxygen is not installed (scripts/install-deps.sh --with-tools installs it)"; \
+	else \
+	  mkdir -p build-docs && \
+	  KIO_VERSION=$$(sed -n 's/^project(KinetorIO VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt) \
+	  KIO_DOCS_OUT=build-docs doxygen doc/Doxyfile && \
+	  echo "API reference: build-docs/html/index.html"; \
+	fi
+
 clean:
-	rm -rf build build-sanitize build-tsan build-fuzz build-bench build-install
+	rm -rf build build-sanitize build-tsan build-fuzz build-bench build-install build-package build-docs

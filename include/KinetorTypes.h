@@ -1,6 +1,8 @@
 /* Fixed-width types shared by the library, its public headers and the configuration
  * program. LONG, ULONG and DWORD keep the platform's long width on purpose: stored
  * files and callers exchange them as such. */
+/** @file
+ * @brief Types shared by the public headers. */
 #ifndef KINETOR_TYPES_H
 #define KINETOR_TYPES_H
 

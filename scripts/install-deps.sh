@@ -3,7 +3,8 @@
 # that are missing, so that a machine that already has them needs no network.
 #   --library     only what building and installing the library and the demo needs
 #                 (no test, benchmark, sanitizer or GUI tool chains): used by "make install"
-#   --with-tools  everything, plus llvm
+#   --package     that, plus what CPack needs for the .deb: used by "make package"
+#   --with-tools  everything, plus llvm and doxygen (for "make docs")
 set -euo pipefail
 
 library=(build-essential cmake pkg-config libraw1394-dev)
@@ -11,16 +12,19 @@ case "${1:-}" in
   --library)
     packages=("${library[@]}")
     ;;
+  --package)
+    packages=("${library[@]}" dpkg-dev file)
+    ;;
   ""|--with-tools)
     packages=(
-      "${library[@]}" clang lld
+      "${library[@]}" dpkg-dev file clang lld
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       libmotif-dev libxt-dev libx11-dev xvfb x11-apps xfonts-100dpi
     )
-    [ "${1:-}" = "--with-tools" ] && packages+=(llvm)
+    [ "${1:-}" = "--with-tools" ] && packages+=(llvm doxygen)
     ;;
   *)
-    echo "install-deps.sh: unknown option '$1' (use --library or --with-tools)" >&2
+    echo "install-deps.sh: unknown option '$1' (use --library, --package or --with-tools)" >&2
     exit 2
     ;;
 esac

@@ -15,9 +15,11 @@ prefix=$scratch/prefix
 
 # Only what an application needs, and no test or benchmark programs.
 for f in include/KinetorIO/KinetorIO.h include/KinetorIO/KinetorServo.h bin/kinetor-demo \
-         share/kinetor/examples/kinetor-example.c share/kinetor/examples/Kinetor0.ini; do
+         share/kinetor/examples/kinetor-example.c share/kinetor/examples/Kinetor0.ini \
+         lib/udev/rules.d/60-kinetor.rules share/man/man3/libKinetorIO.3 share/man/man1/kinetor-demo.1; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
+[ -n "$(find "$prefix" -path '*/cmake/KinetorIO/KinetorIOConfig.cmake')" ] || { echo "not installed: KinetorIOConfig.cmake"; exit 1; }
 pcdir=$(dirname "$(find "$prefix" -name KinetorIO.pc)")
 libdir=$(dirname "$pcdir")
 if find "$prefix" -name 'unit_*' -o -name 'bench_*' | grep -q .; then
