@@ -5,7 +5,7 @@
  * search.
  *
  * The loader operations address the board found by the last successful node search
- * (fw_find_zanter or fw_find_zanter_port) through the library's own handle, which fw_init
+ * (fw_find_zanter, fw_find_zanter_port or fw_find_zanter_index) through the library's own handle, which fw_init
  * opens. Their `handle` argument may instead name a libraw1394 handle of the caller; null
  * means the library's own. Nothing here is thread-safe: use it from one thread at a time.
  * Compiles as C99. */
@@ -104,6 +104,11 @@ KINETOR_EXPORT int fw_find_zanter(int serial, void* handle);
 KINETOR_EXPORT int fw_find_zanter_port(int serial, int* pPort);
 /* The serial number of the first board found (port, then node order); 0, or -1 for none. */
 KINETOR_EXPORT int fw_search_for_1394_device(int* pSerial);
+/* Every board in turn: the serial number of the index-th board found (port, then node
+ * order, counting from 0) to *pSerial and its port to *pPort (either may be null); 0, or -1
+ * when there are no more. The loader operations address that board from then on, so a
+ * tool can list each board with zanload_get_config. */
+KINETOR_EXPORT int fw_find_zanter_index(int index, int* pSerial, int* pPort);
 
 /* ---- board configuration and flash ---- */
 KINETOR_EXPORT int zanload_get_config(zanload_boot_config* pConfig, void* handle);

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "DiagBlackBox.h"
+#include "DiagFireWire.h"
 #include "DiagJson.h"
 #include "DiagMessages.h"
 #include "DiagServo.h"
 #include "DiagStats.h"
-#include "KinetorFirmware.h"
 #include "KinetorIO.h"
 #include "config/KinetorDevice.h"
 #include "config/KinetorPaths.h"
@@ -142,25 +142,30 @@ int RunList(bool bJson)
         }
     }
     json.EndArray();
-    // Boards on the FireWire bus: the configured serial numbers that a node search finds.
+    // Every board on the FireWire buses, configured or not: a board nobody has configured
+    // yet is just what a user setting up a Cirrel looks for.
+    std::vector<DIAG_FIREWIRE_BOARD> boards;
+    bool bHost = FindFireWireBoards(boards);
+    json.Bool("firewire_host", bHost);
     json.BeginArray("firewire_boards");
-    int nBoards = 0;
-    for (const DIAG_CONFIG& c : configs) {
-        if (c.nCardType != KINETOR_CARD_1394 || fw_find_zanter(static_cast<int>(c.nSerial), nullptr) != 0)
-            continue;
-        nBoards++;
+    for (const DIAG_FIREWIRE_BOARD& b : boards) {
         json.BeginObject();
-        json.Integer("serial", static_cast<long>(c.nSerial));
-        json.Null("firmware");
+        json.Integer("serial", static_cast<long>(b.nSerial));
+        json.Integer("port", b.nPort);
+        json.String("firmware", b.firmware.c_str());
         json.EndObject();
         if (!bJson)
-            printf("FireWire board, serial number %lu\n", c.nSerial);
+            printf("FireWire board, serial number %lu, firmware %s (port %d)\n", b.nSerial, b.firmware.c_str(),
+                   b.nPort);
     }
     json.EndArray();
     json.EndObject();
     if (bJson)
         printf("%s\n", json.Text().c_str());
-    else if (nBoards == 0)
+    else if (!bHost)
+        printf("FireWire: no FireWire host found (no adapter, or no permission on /dev/raw1394 and /dev/fw*: "
+               "the user must be in the group \"kinetor\"), so no boards can be listed.\n");
+    else if (boards.empty())
         printf("FireWire: no boards found on the bus.\n");
     return 0;
 }

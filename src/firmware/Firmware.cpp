@@ -86,9 +86,10 @@ uint32_t FromBig(const unsigned char* p)
     return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
 }
 
-// Scans every port and node. With bAny the first board found matches; else the one with
-// the serial number. The loader operations address the board found from then on.
-int Search(bool bAny, uint32_t nSerial, int* pPort, uint32_t* pFound)
+// Scans every port and node. With bAny the board found after passing over nSkip others
+// matches; else the one with the serial number. The loader operations address the board
+// found from then on.
+int Search(bool bAny, uint32_t nSerial, int nSkip, int* pPort, uint32_t* pFound)
 {
     int nPorts = fw_get_num_ports();
     for (int nPort = 0; nPort < nPorts; nPort++) {
@@ -104,6 +105,8 @@ int Search(bool bAny, uint32_t nSerial, int* pPort, uint32_t* pFound)
                 continue;
             uint32_t nBoardSerial = FromBig(auc);
             if (!bAny && nBoardSerial != nSerial)
+                continue;
+            if (bAny && nSkip-- > 0)
                 continue;
             Bus()->DestroyHandle(h);
             zanter_node = nNode;
@@ -266,18 +269,28 @@ int fw_release_zanter(int node, void* handle)
 int fw_find_zanter(int serial, void* handle)
 {
     (void)handle;
-    return Search(false, (uint32_t)serial, nullptr, nullptr);
+    return Search(false, (uint32_t)serial, 0, nullptr, nullptr);
 }
 
 int fw_find_zanter_port(int serial, int* pPort)
 {
-    return Search(false, (uint32_t)serial, pPort, nullptr);
+    return Search(false, (uint32_t)serial, 0, pPort, nullptr);
 }
 
 int fw_search_for_1394_device(int* pSerial)
 {
     uint32_t nFound = 0;
-    if (Search(true, 0, nullptr, &nFound) != 0)
+    if (Search(true, 0, 0, nullptr, &nFound) != 0)
+        return -1;
+    if (pSerial)
+        *pSerial = (int)nFound;
+    return 0;
+}
+
+int fw_find_zanter_index(int index, int* pSerial, int* pPort)
+{
+    uint32_t nFound = 0;
+    if (index < 0 || Search(true, 0, index, pPort, &nFound) != 0)
         return -1;
     if (pSerial)
         *pSerial = (int)nFound;

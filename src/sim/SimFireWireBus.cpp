@@ -63,6 +63,15 @@ uint16_t RomCrc(const UCHAR* p, size_t nBytes)
     return crc;
 }
 
+// The version a board runs is also written in the header of the application image it runs
+// from (bytes 0x2E and 0x2F of the bank, high byte first), where a loader reads it.
+void PutRunningVersion(std::vector<UCHAR>& flash, UCHAR ucBootConfig, int nVersion)
+{
+    size_t nBank = (ucBootConfig & 0x04) ? 5 : 4;
+    flash[nBank * SIM_1394_BANK_SIZE + 0x2E] = (UCHAR)(nVersion >> 8);
+    flash[nBank * SIM_1394_BANK_SIZE + 0x2F] = (UCHAR)nVersion;
+}
+
 void PutWord(UCHAR* p, USHORT w)
 {
     p[0] = (UCHAR)(w & 0xFF);
@@ -138,6 +147,7 @@ BOOLEAN CSimFireWireBus::AddBoard(ULONG nSerial, int nPort)
     PutBig32(pRom + 12, SIM_1394_GUID_HI);
     PutBig32(pRom + 16, (uint32_t)nSerial);
     PutBig32(pRom, (4UL << 24) | (4UL << 16) | RomCrc(pRom + 4, 16));
+    PutRunningVersion(b.flash, b.ucBootConfig, b.nFirmwareVersion);
     b.bCommitFails = FALSE;
     b.bRatiometric = FALSE;
     b.nBadPackets = 0;
@@ -910,6 +920,7 @@ BOOLEAN CSimFireWireBus::SetFirmwareVersion(ULONG nSerial, int nVersion)
     if (!p || nVersion < 0 || nVersion > 0xFFFF)
         return FALSE;
     p->nFirmwareVersion = nVersion;
+    PutRunningVersion(p->flash, p->ucBootConfig, nVersion);
     p->aucRegs[kRegFirmwareHigh - kRegBase] = (UCHAR)(nVersion >> 8);
     p->aucRegs[kRegFirmwareLow - kRegBase] = (UCHAR)nVersion;
     return TRUE;

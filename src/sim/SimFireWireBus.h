@@ -99,6 +99,8 @@ public:
     BOOLEAN AddBoard(ULONG nSerial, int nPort);
     BOOLEAN SetBoardPort(ULONG nSerial, int nPort);
     BOOLEAN SetBoardPresent(ULONG nSerial, BOOLEAN bPresent);
+    // The version the board runs: in its version registers and in the header of the
+    // application image it runs from, where a loader reads it.
     BOOLEAN SetFirmwareVersion(ULONG nSerial, int nVersion);
     BOOLEAN InjectBadPackets(ULONG nSerial, int nPackets);
     BOOLEAN InjectLatePackets(ULONG nSerial, long nPackets);

@@ -1,12 +1,17 @@
 // kinetor-diag as a user runs it: the built program against the simulated arm, in a
 // scratch configuration directory, with its JSON read back and its sentences checked.
+#include "DiagFireWire.h"
 #include "DiagMessages.h"
 #include "diag/JsonParse.h"
+#include "firmware/FirmwareInternal.h"
+#include "sim/SimFireWireBus.h"
+#include "sim/SimTestInterface.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -284,6 +289,94 @@ TEST_F(DiagRunTest, BlackBoxIsReadBackOrRefusedWhenDamaged)
         EXPECT_EQ(Run({"blackbox", "My Arm"}), 1);
         EXPECT_NE(m_err.find("damaged or of another version"), std::string::npos) << m_err;
         EXPECT_EQ(m_out, "");
+    }
+}
+
+TEST_F(DiagRunTest, ListShowsTheFireWireBoardOfACirrelWithItsFirmware)
+{
+    ASSERT_EQ(Run({"new", "altura-a", "My Arm"}), 0);
+    // No FireWire configuration: the simulated bus is empty.
+    ASSERT_EQ(Run({"list"}), 0) << m_err;
+    EXPECT_NE(m_out.find("FireWire: no boards found on the bus."), std::string::npos) << m_out;
+
+    ASSERT_EQ(Run({"new", "cirrel", "Arm C", "--serial", "4711"}), 0) << m_err;
+    ASSERT_EQ(Run({"list", "--json"}), 0) << m_err;
+    CJsonValue v = Json();
+    EXPECT_TRUE(v["firewire_host"].m_b);
+    ASSERT_EQ(v["firewire_boards"].m_a.size(), 1u) << m_out;
+    EXPECT_EQ(v["firewire_boards"].m_a[0]["serial"].m_d, 4711);
+    EXPECT_EQ(v["firewire_boards"].m_a[0]["port"].m_d, 0);
+    // A simulated board powers up running firmware 190.
+    EXPECT_EQ(v["firewire_boards"].m_a[0]["firmware"].m_s, "190");
+    ASSERT_EQ(Run({"list"}), 0);
+    EXPECT_NE(m_out.find("FireWire board, serial number 4711, firmware 190 (port 0)"), std::string::npos) << m_out;
+    EXPECT_EQ(m_out.find("no boards found"), std::string::npos) << m_out;
+
+    // Without the simulator this machine has no FireWire host, and the listing says so.
+    if (access("/dev/raw1394", F_OK) == 0 || access("/dev/fw0", F_OK) == 0)
+        return;
+    ASSERT_EQ(Run({"list"}, nullptr), 0) << m_err;
+    EXPECT_NE(m_out.find("no FireWire host found"), std::string::npos) << m_out;
+    EXPECT_EQ(m_out.find("FireWire board,"), std::string::npos) << m_out;
+    ASSERT_EQ(Run({"list", "--json"}, nullptr), 0);
+    v = Json();
+    EXPECT_FALSE(v["firewire_host"].m_b);
+    EXPECT_TRUE(v["firewire_boards"].m_a.empty());
+}
+
+// The board walk inside this process, where the test can lay out the simulated bus.
+class DiagFireWireTest : public DiagRunTest {
+protected:
+    void SetUp() override
+    {
+        DiagRunTest::SetUp();
+        setenv("KINETOR_CONFIG_FILES", m_dir.c_str(), 1);
+        SimActivate("pace=lockstep");
+        SimReset();
+        fw_reset_state();
+    }
+    void TearDown() override
+    {
+        fw_reset_state();
+        SimReset();
+        SimDeactivate();
+        unsetenv("KINETOR_CONFIG_FILES");
+        DiagRunTest::TearDown();
+    }
+};
+
+TEST_F(DiagFireWireTest, EveryBoardOnEveryPortWithItsOwnFirmware)
+{
+    CSimFireWireBus& bus = SimFireWireBus();
+    std::vector<DIAG_FIREWIRE_BOARD> boards;
+    bus.SetPortCount(0);
+    EXPECT_FALSE(FindFireWireBoards(boards));
+    EXPECT_TRUE(boards.empty());
+
+    bus.SetPortCount(3);
+    EXPECT_TRUE(FindFireWireBoards(boards));
+    EXPECT_TRUE(boards.empty());
+
+    ASSERT_TRUE(bus.AddBoard(3000000000UL, 2));
+    ASSERT_TRUE(bus.AddBoard(12, 0));
+    ASSERT_TRUE(bus.AddBoard(34, 2));
+    ASSERT_TRUE(bus.SetFirmwareVersion(3000000000UL, 0x1234));
+    ASSERT_TRUE(bus.SetFirmwareVersion(12, 189));
+    // Board 34 runs from an erased application bank: it has no version to tell.
+    const UCHAR aucErased[2] = {0xFF, 0xFF};
+    ASSERT_TRUE(bus.PokeFlash(34, 4, 0x2E, aucErased, 2));
+    ASSERT_TRUE(FindFireWireBoards(boards));
+    struct {
+        unsigned long nSerial;
+        int nPort;
+        const char* pszFirmware;
+    } expected[] = {{12, 0, "189"}, {3000000000UL, 2, "4660"}, {34, 2, "unknown"}};
+    ASSERT_EQ(boards.size(), 3u);
+    for (size_t i = 0; i < 3; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(boards[i].nSerial, expected[i].nSerial);
+        EXPECT_EQ(boards[i].nPort, expected[i].nPort);
+        EXPECT_EQ(boards[i].firmware, expected[i].pszFirmware);
     }
 }
 

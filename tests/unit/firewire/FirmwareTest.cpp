@@ -163,6 +163,46 @@ TEST_F(FirmwareBoardTest, SearchesFollowPortAndNodeOrder)
     SimFailRequest("raw1394_read", 0);
 }
 
+TEST_F(FirmwareBoardTest, IndexedSearchVisitsEveryBoardAndPointsTheLoaderAtIt)
+{
+    CSimFireWireBus& bus = SimFireWireBus();
+    bus.SetPortCount(2);
+    ASSERT_TRUE(bus.AddBoard(333, 1));
+    ASSERT_TRUE(bus.AddBoard(111, 0));
+    ASSERT_TRUE(bus.AddBoard(222, 0));
+    ASSERT_TRUE(bus.SetFirmwareVersion(222, 0x0123));
+    ASSERT_TRUE(bus.SetFirmwareVersion(333, 0x0200));
+    // A node that is not a board is no entry of the walk.
+    const UCHAR aucOther[4] = {0x00, 0x11, 0x22, 0x33};
+    ASSERT_TRUE(bus.AddBoard(999, 1));
+    ASSERT_TRUE(bus.PokeFlash(999, 6, 0x0C, aucOther, 4));
+    ASSERT_EQ(0, fw_init());
+    struct {
+        int nSerial;
+        int nPort;
+        int nVersion;
+    } expected[] = {{111, 0, 190}, {222, 0, 291}, {333, 1, 512}};
+    for (int i = 0; i < 3; i++) {
+        SCOPED_TRACE(i);
+        int nSerial = 0;
+        int nPort = -1;
+        ASSERT_EQ(0, fw_find_zanter_index(i, &nSerial, &nPort));
+        EXPECT_EQ(expected[i].nSerial, nSerial);
+        EXPECT_EQ(expected[i].nPort, nPort);
+        // The loader operations now talk to that board, on its port.
+        zanload_boot_config cfg;
+        ASSERT_EQ(0, zanload_get_config(&cfg, nullptr));
+        EXPECT_EQ(expected[i].nSerial, cfg.serial_number);
+        EXPECT_EQ(expected[i].nVersion, cfg.cur_app_version);
+    }
+    EXPECT_EQ(-1, fw_find_zanter_index(3, nullptr, nullptr));
+    EXPECT_EQ(-1, fw_find_zanter_index(-1, nullptr, nullptr));
+    // The end of the walk leaves the loader on the board it last found.
+    zanload_boot_config cfg;
+    ASSERT_EQ(0, zanload_get_config(&cfg, nullptr));
+    EXPECT_EQ(333, cfg.serial_number);
+}
+
 TEST_F(FirmwareBoardTest, FlashRoundTripAndCommit)
 {
     OneBoard(5150);
