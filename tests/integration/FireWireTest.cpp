@@ -14,6 +14,13 @@
 #include "transport/firewire/Kinetor1394Connection.h"
 #include "transport/firewire/ZanterConvert.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/lsan_interface.h>
+#define KIO_LEAK_CHECKER 1
+#endif
+#endif
+
 namespace {
 
 const ULONG kSerial = 2071;
@@ -286,6 +293,11 @@ TEST_F(FireWireDeathTest, ElevenLatePacketsEndTheProcess)
     ASSERT_EQ(0, RunTicks(5));
     EXPECT_EXIT(
         {
+#ifdef KIO_LEAK_CHECKER
+            // exit() destroys the handle table before the leak check runs; the device the
+            // child ends with is the process's own, not a leak.
+            __lsan_ignore_object(CIOLibAPI::m_kinetorArray.GetAt(nHandle));
+#endif
             ASSERT_TRUE(SimFireWireBus().InjectLatePackets(kSerial, -1));
             // The packet already there is taken; then ten late ones are survived.
             RunTicks(10);
