@@ -102,7 +102,8 @@ std::vector<EXPORTED_FUNCTION> ExportedFunctions(const std::string& text)
 
 TEST(HeaderDocs, EveryExportedFunctionIsDocumented)
 {
-    const char* const apszHeaders[] = {"KinetorIO.h", "KinetorServo.h", "KinetorLog.h", "KinetorWin32.h"};
+    const char* const apszHeaders[] = {"KinetorIO.h",    "KinetorServo.h", "KinetorLog.h",
+                                       "KinetorWin32.h", "KinetorStats.h", "KinetorFirmware.h"};
     size_t nFunctions = 0;
     for (const char* pszHeader : apszHeaders) {
         const std::vector<EXPORTED_FUNCTION> fns = ExportedFunctions(ReadHeader(pszHeader));
