@@ -5,8 +5,8 @@
  * search.
  *
  * The loader operations address the board found by the last successful node search
- * (fw_find_zanter, fw_find_zanter_port or fw_find_zanter_index) through the library's own handle, which fw_init
- * opens. Their `handle` argument may instead name a libraw1394 handle of the caller; null
+ * (fw_find_zanter, fw_find_zanter_port or fw_find_zanter_index) through the library's own
+ * handle, which fw_init opens. Their `handle` argument may instead name a libraw1394 handle of the caller; null
  * means the library's own. Nothing here is thread-safe: use it from one thread at a time.
  * Compiles as C99. */
 /** @file
@@ -219,10 +219,15 @@ KINETOR_EXPORT int fw_find_zanter_port(int serial, int* pPort);
  * @thread One thread at a time.
  * @ingroup firmware */
 KINETOR_EXPORT int fw_search_for_1394_device(int* pSerial);
-/* Every board in turn: the serial number of the index-th board found (port, then node
- * order, counting from 0) to *pSerial and its port to *pPort (either may be null); 0, or -1
- * when there are no more. The loader operations address that board from then on, so a
- * tool can list each board with zanload_get_config. */
+/** Every board in turn: finds the index-th board in port, then node order. The loader
+ * operations address that board from then on, so a tool can list each board with
+ * zanload_get_config().
+ * @param index which board, counting from 0; a negative index finds none
+ * @param pSerial receives its serial number (left alone when none is found); may be null
+ * @param pPort receives its port index (left alone when none is found); may be null
+ * @return 0 when that board exists; -1 when there are no more.
+ * @thread One thread at a time.
+ * @ingroup firmware */
 KINETOR_EXPORT int fw_find_zanter_index(int index, int* pSerial, int* pPort);
 
 /* ---- board configuration and flash ---- */
