@@ -91,6 +91,17 @@ std::string DescribeOpenFailure(const char* pszName, int nCode, const std::strin
                                 bool bSimulated)
 {
     char szText[1024];
+    // A FireWire arm is found by the serial number in its file: -5 there means no board
+    // with that number answers, not that the file is missing.
+    if (nCode == -5 && node == DeviceNodeFor(KINETOR_CARD_1394, 0)) {
+        snprintf(szText, sizeof(szText),
+                 "Cannot open \"%.128s\": no FireWire board with its serial number answers. Check that "
+                 "the board is powered and connected, that the configuration's serial number is the "
+                 "board's (\"kinetor-diag list\" shows the boards found), and that you may use "
+                 "/dev/raw1394 and /dev/fw* (group \"%s\").",
+                 pszName, kGroup);
+        return szText;
+    }
     if (nCode == -5)
         return DescribeMissingConfiguration(pszName);
     if (!bSimulated && nNodeState == NODE_MISSING) {

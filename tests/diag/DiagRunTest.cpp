@@ -405,6 +405,10 @@ TEST(DiagMessagesTest, OpenFailureNamesWhatTheUserHasToDo)
         for (const char* psz : c.sayings)
             EXPECT_NE(s.find(psz), std::string::npos) << s;
     }
+    // A FireWire arm whose board does not answer is not a missing configuration.
+    std::string strBoard = DescribeOpenFailure("Arm", -5, DeviceNodeFor(6 /* FireWire */, 0), NODE_PRESENT, false);
+    EXPECT_NE(strBoard.find("no FireWire board"), std::string::npos) << strBoard;
+    EXPECT_EQ(strBoard.find("kinetor-diag new"), std::string::npos) << strBoard;
     EXPECT_EQ(DeviceNodeFor(3 /* PCI */, 2), "/dev/kinpci1");
     EXPECT_EQ(DeviceNodeFor(5 /* double parallel port */, 1), "/dev/kinepp");
     EXPECT_EQ(ProbeDeviceNode("/nonexistent/kinepp"), NODE_MISSING);
