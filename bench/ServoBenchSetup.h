@@ -7,12 +7,17 @@
 #include "BenchCheck.h"
 #include "DemoConfiguration.h"
 #include "KinetorIO.h"
+#include "KinetorServo.h"
 
 #include <errno.h>
 #include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 inline char* BenchScratchDir()
 {
@@ -85,6 +90,68 @@ inline bool CloseSimulatedBenchArm(int nHandle)
     const bool bForcesOff = BenchExpect("disable_kinetor_forces", disable_kinetor_forces(nHandle));
     const bool bClosed = BenchExpect("disable_kinetor", disable_kinetor(nHandle));
     return bForcesOff && bClosed;
+}
+
+// What a full-tick benchmark's callback shares with the thread that times it.
+struct SERVO_BENCH_STATE {
+    int nHandle;
+    bool bWrench;  // a six-axis arm: a small twist on the stylus as well
+    std::atomic<long> nTicks;
+};
+
+// The application's side of a full tick: update, read the position, send the force of a
+// weak spring that keeps the arm near its start (so the force path does real work; with
+// bWrench all six motors work), count the tick. A failed call ends the loop.
+inline int ServoBenchFullTick(void* pData)
+{
+    SERVO_BENCH_STATE* pState = static_cast<SERVO_BENCH_STATE*>(pData);
+    float afPos[3];
+    if (!BenchExpect("update_kinetor", update_kinetor(pState->nHandle)) ||
+        !BenchExpect("get_kinetor_pos", get_kinetor_pos(pState->nHandle, afPos)))
+        return -1;
+    float afWrench[6] = {-0.01f * afPos[0], -0.01f * afPos[1], -0.01f * afPos[2], 0.2f, -0.1f, 0.1f};
+    const int r = pState->bWrench ? send_kinetor_force_6dof(pState->nHandle, afWrench)
+                                  : send_kinetor_force(pState->nHandle, afWrench);
+    if (!BenchExpect(pState->bWrench ? "send_kinetor_force_6dof" : "send_kinetor_force", r))
+        return -1;
+    pState->nTicks.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
+// Runs the servo loop with ServoBenchFullTick for dSeconds of wall time and prints one
+// line: the name, the ticks and the ticks per second, and with a target rate (dMinRate
+// above 0) whether it was met. A rate is a figure of this machine at this moment, not a
+// result of the library, so missing the target is said, not failed. False after printing
+// what failed: a failed call, or no tick at all.
+inline bool RunServoBench(const char* pszName, SERVO_BENCH_STATE& state, double dSeconds, double dMinRate)
+{
+    state.nTicks = 0;
+    const int nFailuresBefore = BenchFailureCount().load();
+    const auto tStart = std::chrono::steady_clock::now();
+    const int r = startServoLoop(ServoBenchFullTick, &state);
+    if (r != 0) {
+        // A tick that failed has said why already.
+        if (BenchFailureCount().load() == nFailuresBefore)
+            BenchFail("startServoLoop", r);
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(dSeconds));
+    stopServoLoop();
+    const double dElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
+    const long nTicks = state.nTicks.load();
+    if (BenchFailureCount().load() != nFailuresBefore)
+        return false;
+    if (nTicks <= 0) {
+        BenchFail("the servo loop's tick count", nTicks);
+        return false;
+    }
+    const double dRate = nTicks / dElapsed;
+    printf("%-40s %12ld %14.0f", pszName, nTicks, dRate);
+    if (dMinRate > 0.0)
+        printf("   target %.0f: %s", dMinRate, dRate >= dMinRate ? "met" : "NOT MET");
+    printf("\n");
+    fflush(stdout);
+    return true;
 }
 
 #endif

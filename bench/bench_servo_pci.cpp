@@ -7,19 +7,11 @@
 
 #include <string.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 
 namespace {
 
 const double kMinTicksPerSecond = 200000.0;
-
-struct TICK_STATE {
-    int nHandle;
-    std::atomic<long> nTicks;
-};
 
 // The demo configuration with its interface line and address line replaced: channel 0 of
 // card 1, where the arm's gimbal encoders are read from counters 3..5.
@@ -51,22 +43,6 @@ bool WritePCIDemoConfiguration(const char* pszDir, const char* pszName)
     return fclose(pFile) == 0 && bOk;
 }
 
-// The application's side of a tick; a failed call ends the loop (a negative return).
-int FullTick(void* pData)
-{
-    TICK_STATE* pState = static_cast<TICK_STATE*>(pData);
-    float afPos[3];
-    if (!BenchExpect("update_kinetor", update_kinetor(pState->nHandle)) ||
-        !BenchExpect("get_kinetor_pos", get_kinetor_pos(pState->nHandle, afPos)))
-        return -1;
-    // A weak spring keeps the arm near its start so the force path does real work.
-    float afForce[3] = {-0.01f * afPos[0], -0.01f * afPos[1], -0.01f * afPos[2]};
-    if (!BenchExpect("send_kinetor_force", send_kinetor_force(pState->nHandle, afForce)))
-        return -1;
-    pState->nTicks.fetch_add(1, std::memory_order_relaxed);
-    return 0;
-}
-
 }  // namespace
 
 int main()
@@ -76,30 +52,10 @@ int main()
         return 1;
     initOSExtender();
     printf("%-40s %12s %14s\n", "benchmark", "ticks", "ticks/s");
-    TICK_STATE state;
+    SERVO_BENCH_STATE state;
     state.nHandle = nHandle;
-    state.nTicks = 0;
-    auto tStart = std::chrono::steady_clock::now();
-    const int r = startServoLoop(FullTick, &state);
-    if (r != 0) {
-        if (BenchFailureCount().load() == 0)
-            BenchFail("startServoLoop", r);
-    } else {
-        std::this_thread::sleep_for(std::chrono::duration<double>(3.0));
-        stopServoLoop();
-        const double dElapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - tStart).count();
-        const long nTicks = state.nTicks.load();
-        const double dRate = nTicks / dElapsed;
-        if (nTicks <= 0)
-            BenchFail("the servo loop's tick count", nTicks);
-        else if (BenchFailureCount().load() == 0)
-            printf("%-40s %12ld %14.0f\n", "full tick, lockstep, simulated PCI", nTicks, dRate);
-        // The simulated card has to leave room for many servo loops' worth of ticks on one
-        // core; below this the card or the transport has grown a slow path.
-        if (nTicks > 0 && dRate < kMinTicksPerSecond)
-            BenchFail("ticks per second (at least 200000 needed)", (long)dRate);
-    }
+    state.bWrench = false;
+    RunServoBench("full tick, lockstep, simulated PCI", state, 3.0, kMinTicksPerSecond);
     CloseSimulatedBenchArm(nHandle);
     return BenchExitStatus();
 }
