@@ -273,33 +273,23 @@ void CSimArm::ComputeLimits()
 }
 
 // Inverse of the library's angle computation: joint angles to motor shaft angles.
-void CSimArm::MotorAnglesFromJoints(const double* pdJoints, double* pdMotors) const
+// The angle of the motor that joint i drives, at joint angles pdJoints: the inverse of the
+// library's motor-to-joint mapping, so that the encoders read what the library expects.
+double CSimArm::MotorAngleOfJoint(const double* pdJoints, int i) const
 {
-    for (int k = 0; k < SIM_ARM_AXES; ++k)
-        pdMotors[k] = 0.0;
-    double dCoupling = m_bTransferDrive ? m_adRatio[3] : 1.0;
-    // The second-link motor sees the link angle before the library's coupling correction.
-    double adLink[3] = {pdJoints[0], pdJoints[1], pdJoints[2] + pdJoints[1] * dCoupling};
-    for (int i = 0; i < 3; ++i) {
-        double dScale = m_anMotorSign[m_anMotorAxis[i]] * m_adRatio[i];
-        if (dScale != 0.0)
-            pdMotors[m_anMotorAxis[i]] = (adLink[i] - m_adZero[i]) / dScale;
+    if (i < 3) {
+        const double dCoupling = m_bTransferDrive ? m_adRatio[3] : 1.0;
+        // The second-link motor sees the link angle before the library's coupling correction.
+        const double dLink = (i == 2) ? pdJoints[2] + pdJoints[1] * dCoupling : pdJoints[i];
+        const double dScale = m_anMotorSign[m_anMotorAxis[i]] * m_adRatio[i];
+        return dScale != 0.0 ? (dLink - m_adZero[i]) / dScale : 0.0;
     }
-    for (int i = 3; i < SIM_ARM_AXES; ++i) {
-        double dSign = m_anMotorSign[m_anMotorAxis[i]];
-        double dMotor = 0.0;
-        if (m_nModelType == KINETOR_MODEL_CIRREL) {
-            dMotor = (pdJoints[i] + m_adZero[i]) / dSign;
-        } else if (m_bGimbalMotors) {
-            if (m_adRatio[i] != 0.0)
-                dMotor = (pdJoints[i] - m_adZero[i]) / (dSign * m_adRatio[i]);
-        } else {
-            dMotor = (pdJoints[i] - m_adZero[i]) / dSign;
-        }
-        pdMotors[m_anMotorAxis[i]] = dMotor;
-    }
-    for (int k = 0; k < SIM_ARM_AXES; ++k)
-        pdMotors[k] = Finite(pdMotors[k]);
+    const double dSign = m_anMotorSign[m_anMotorAxis[i]];
+    if (m_nModelType == KINETOR_MODEL_CIRREL)
+        return (pdJoints[i] + m_adZero[i]) / dSign;
+    if (m_bGimbalMotors)
+        return m_adRatio[i] != 0.0 ? (pdJoints[i] - m_adZero[i]) / (dSign * m_adRatio[i]) : 0.0;
+    return (pdJoints[i] - m_adZero[i]) / dSign;
 }
 
 // Inverse of the library's joint-to-motor torque mapping, so that the joint torques the
@@ -488,9 +478,16 @@ double CSimArm::GetEncoderPosition(int nMotor) const
 {
     if (!HasEncoder(nMotor))
         return 0.0;
-    double adMotors[SIM_ARM_AXES];
-    MotorAnglesFromJoints(m_adQ, adMotors);
-    return Finite(adMotors[nMotor] / m_adRadPerCount[nMotor]);
+    // Every counter and home flag of a block read asks for one motor: only that one is
+    // worked out. When two joints name the same motor, the later one drives it.
+    double dMotor = 0.0;
+    for (int i = SIM_ARM_AXES - 1; i >= 0; --i) {
+        if (m_anMotorAxis[i] == nMotor) {
+            dMotor = Finite(MotorAngleOfJoint(m_adQ, i));
+            break;
+        }
+    }
+    return Finite(dMotor / m_adRadPerCount[nMotor]);
 }
 
 void CSimArm::ResetEncoders()

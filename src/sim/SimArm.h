@@ -143,7 +143,7 @@ public:
 private:
     void ComputeRestPose();
     void ComputeLimits();
-    void MotorAnglesFromJoints(const double* pdJoints, double* pdMotors) const;
+    double MotorAngleOfJoint(const double* pdJoints, int i) const;
     void JointsFromMotorTorques(const double* pdMotorTorques, double* pdJointTorques) const;
     void ComputeMotorJointTorques(double* pdJointTorques) const;
     void ComputeHandTorques(double* pdJointTorques) const;

@@ -36,7 +36,8 @@ CSimHardware::CSimHardware()
       m_nLostTicks(0),
       m_nEPPUnit(-1),
       m_bModesReadable(TRUE),
-      m_strModesText(kDefaultModesText)
+      m_strModesText(kDefaultModesText),
+      m_nFailEntries(0)
 {
     SimDefaultOptions(&m_options);
     m_nNextTickNs = MonotonicNs() + 1000000LL;
@@ -99,6 +100,7 @@ void CSimHardware::Reset()
     m_bModesReadable = TRUE;
     m_strModesText = kDefaultModesText;
     m_failures.clear();
+    m_nFailEntries = 0;
     m_nLockstepNs = SIM_LOCKSTEP_START_NS;
     if (m_options.nPace == SIM_PACE_LOCKSTEP)
         m_nNextTickNs = SIM_LOCKSTEP_START_NS + GetTickPeriodNs();
@@ -542,10 +544,13 @@ void CSimHardware::FailRequest(const char* pszName, int nTimes, int nErrno)
         }
     }
     m_failures.push_back(FAIL_ENTRY{pszName, nTimes, nErrno});
+    m_nFailEntries = m_failures.size();
 }
 
 BOOLEAN CSimHardware::ShouldFail(const char* pszName)
 {
+    if (m_nFailEntries == 0)
+        return FALSE;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     for (FAIL_ENTRY& f : m_failures) {
         if (f.strName == pszName && f.nTimes != 0) {

@@ -160,6 +160,9 @@ private:
         int nErrno;
     };
     std::vector<FAIL_ENTRY> m_failures;
+    // How many entries m_failures holds, read without the lock: every request asks, and
+    // nearly always none is armed.
+    std::atomic<size_t> m_nFailEntries;
 };
 
 // The device clock of a lockstep process (simulated time).
