@@ -34,15 +34,7 @@ const char kChainedArmBody[] =
 
 bool WriteChainedArmConfiguration(const char* pszDir, const char* pszName)
 {
-    char szPath[512];
-    int n = snprintf(szPath, sizeof(szPath), "%s/Kinetor0.ini", pszDir);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof(szPath))
-        return false;
-    FILE* pFile = fopen(szPath, "w");
-    if (!pFile)
-        return false;
-    bool bOk = fprintf(pFile, "%s\n%s", pszName, kChainedArmBody) > 0;
-    return fclose(pFile) == 0 && bOk;
+    return WriteConfigurationFile(pszDir, pszName, kChainedArmBody);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ static const char g_pszDemoConfigurationBody[] =
     "34\n"
     "0\n";
 
-bool WriteDemoConfiguration(const char* pszDir, const char* pszName)
+bool WriteConfigurationFile(const char* pszDir, const char* pszName, const char* pszBody)
 {
     char szPath[512];
     int n = snprintf(szPath, sizeof(szPath), "%s/Kinetor0.ini", pszDir);
@@ -34,6 +34,11 @@ bool WriteDemoConfiguration(const char* pszDir, const char* pszName)
     FILE* pFile = fopen(szPath, "w");
     if (!pFile)
         return false;
-    bool bOk = fprintf(pFile, "%s\n%s", pszName, g_pszDemoConfigurationBody) > 0;
+    bool bOk = fprintf(pFile, "%s\n%s", pszName, pszBody) > 0;
     return fclose(pFile) == 0 && bOk;
+}
+
+bool WriteDemoConfiguration(const char* pszDir, const char* pszName)
+{
+    return WriteConfigurationFile(pszDir, pszName, g_pszDemoConfigurationBody);
 }

@@ -4,7 +4,10 @@
 
 extern const char g_pszDemoConfigName[];
 
-// Writes "Kinetor0.ini" into pszDir; false when it cannot be written.
+// Writes "Kinetor0.ini" into pszDir: the name line, then pszBody (every line after the
+// name, in the file's layout); false when it cannot be written.
+bool WriteConfigurationFile(const char* pszDir, const char* pszName, const char* pszBody);
+// The same with the demo arm's body.
 bool WriteDemoConfiguration(const char* pszDir, const char* pszName);
 
 #endif

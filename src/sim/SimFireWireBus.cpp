@@ -926,48 +926,36 @@ BOOLEAN CSimFireWireBus::SetFirmwareVersion(ULONG nSerial, int nVersion)
     return TRUE;
 }
 
-BOOLEAN CSimFireWireBus::InjectBadPackets(ULONG nSerial, int nPackets)
+template <typename F>
+BOOLEAN CSimFireWireBus::WithBoard(ULONG nSerial, F fnChange)
 {
     std::lock_guard<std::recursive_mutex> lock(SimMutex());
     SyncBoards();
     BOARD* p = FindBoard(nSerial);
     if (!p)
         return FALSE;
-    p->nBadPackets = nPackets;
+    fnChange(*p);
     return TRUE;
+}
+
+BOOLEAN CSimFireWireBus::InjectBadPackets(ULONG nSerial, int nPackets)
+{
+    return WithBoard(nSerial, [&](BOARD& board) { board.nBadPackets = nPackets; });
 }
 
 BOOLEAN CSimFireWireBus::InjectLatePackets(ULONG nSerial, long nPackets)
 {
-    std::lock_guard<std::recursive_mutex> lock(SimMutex());
-    SyncBoards();
-    BOARD* p = FindBoard(nSerial);
-    if (!p)
-        return FALSE;
-    p->nLatePackets = nPackets;
-    return TRUE;
+    return WithBoard(nSerial, [&](BOARD& board) { board.nLatePackets = nPackets; });
 }
 
 BOOLEAN CSimFireWireBus::SetRatiometric(ULONG nSerial, BOOLEAN bOn)
 {
-    std::lock_guard<std::recursive_mutex> lock(SimMutex());
-    SyncBoards();
-    BOARD* p = FindBoard(nSerial);
-    if (!p)
-        return FALSE;
-    p->bRatiometric = bOn;
-    return TRUE;
+    return WithBoard(nSerial, [&](BOARD& board) { board.bRatiometric = bOn; });
 }
 
 BOOLEAN CSimFireWireBus::SetCommitFails(ULONG nSerial, BOOLEAN bFails)
 {
-    std::lock_guard<std::recursive_mutex> lock(SimMutex());
-    SyncBoards();
-    BOARD* p = FindBoard(nSerial);
-    if (!p)
-        return FALSE;
-    p->bCommitFails = bFails;
-    return TRUE;
+    return WithBoard(nSerial, [&](BOARD& board) { board.bCommitFails = bFails; });
 }
 
 void CSimFireWireBus::BusReset(int nPort)

@@ -161,6 +161,10 @@ private:
     HANDLE* Lookup(raw1394handle_t h);
     HANDLE* LookupFd(int fd);
     BOARD* FindBoard(ULONG nSerial);
+    // Runs fnChange on the board of a serial number under the simulator's lock; FALSE
+    // when there is no such board.
+    template <typename F>
+    BOOLEAN WithBoard(ULONG nSerial, F fnChange);
     // Boards present on a port in node order; the host itself is the node after them.
     void NodesOnPort(int nPort, std::vector<BOARD*>& boards);
     BOARD* NodeBoard(int nPort, nodeid_t node);
